@@ -1,0 +1,3 @@
+#include "common/bytes.h"
+#include "common/text.h"
+// Anchors the header-only common library.

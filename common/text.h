@@ -1,0 +1,49 @@
+// Small helpers for the fixed, NUL-terminated text fields of the records.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+namespace torvane {
+
+// Length of a NUL-terminated text inside a field of `size` bytes; never reads past
+// the field, whatever it holds.
+inline size_t FieldLength(const char* field, size_t size) {
+  const void* nul = std::memchr(field, 0, size);
+  return nul ? static_cast<size_t>(static_cast<const char*>(nul) - field) : size;
+}
+template <size_t N>
+inline std::string_view FieldText(const char (&field)[N]) {
+  return {field, FieldLength(field, N)};
+}
+
+// Copies text into a field of `size` bytes, cut to size - 1 and always terminated;
+// the rest of the field is zeroed. Returns the number of characters kept.
+inline size_t CopyText(char* field, size_t size, std::string_view text) {
+  if (size == 0) return 0;
+  size_t n = text.size() < size - 1 ? text.size() : size - 1;
+  if (n) std::memcpy(field, text.data(), n);
+  std::memset(field + n, 0, size - n);
+  return n;
+}
+template <size_t N>
+inline size_t CopyText(char (&field)[N], std::string_view text) {
+  return CopyText(field, N, text);
+}
+
+// Case-insensitive ASCII comparison.
+inline bool EqualsNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+    if (x != y) return false;
+  }
+  return true;
+}
+
+}  // namespace torvane

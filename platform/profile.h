@@ -1,0 +1,63 @@
+// Profile (INI) files with the semantics the agent was written against: sections
+// and keys compared without case, the first occurrence of a key in the first
+// matching section wins, ';' starts a comment line, blanks around names and values
+// are trimmed and one pair of surrounding quotes is removed, LF and CRLF both read.
+// A write keeps every other line and comment; writing no value deletes the key.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace torvane {
+
+// One key to write: a value, or nullopt to delete the key.
+using IniEdit = std::pair<std::string, std::optional<std::string>>;
+
+// Pure text operations, shared by the real and the in-memory profile.
+std::optional<std::string> IniLookup(std::string_view text, std::string_view section,
+                                     std::string_view key);
+std::string IniApply(std::string_view text, std::string_view section,
+                     const std::vector<IniEdit>& edits);
+// GetPrivateProfileInt's reading of a value: optional sign, leading decimal digits
+// (none gives 0), negative values wrap to unsigned 32 bits.
+uint32_t IniParseInt(std::string_view value);
+
+class Profile {
+ public:
+  virtual ~Profile() = default;
+  // The file's whole text; nullopt when it cannot be read.
+  virtual std::optional<std::string> Load(const std::string& file) = 0;
+  // Replaces the file with `text` in one step; false when it could not be written.
+  virtual bool Store(const std::string& file, const std::string& text) = 0;
+
+  // The integer of a key; `def` when the key is missing or its value empty.
+  uint32_t GetInt(const std::string& file, std::string_view section, std::string_view key,
+                  uint32_t def);
+  // The text of a key, cut to size - 1 characters (size counts the terminator);
+  // `def` (cut likewise) when the key is missing.
+  std::string GetString(const std::string& file, std::string_view section, std::string_view key,
+                        std::string_view def, size_t size);
+  // Writes (or, with nullopt, deletes) the keys as one file replacement.
+  bool Write(const std::string& file, std::string_view section, const std::vector<IniEdit>& edits);
+};
+
+// Real files: reads with one open, writes a unique temporary file beside the old
+// one (mode 0644, fsync) and renames it over.
+std::unique_ptr<Profile> MakeFileProfile();
+
+// In-memory files for tests.
+class MemoryProfile : public Profile {
+ public:
+  std::optional<std::string> Load(const std::string& file) override;
+  bool Store(const std::string& file, const std::string& text) override;
+  std::map<std::string, std::string> files;
+  bool failWrites = false;
+};
+
+}  // namespace torvane
