@@ -44,3 +44,14 @@ class LinkLayer {
 };
 
 }  // namespace torvane
+
+namespace torvane {
+
+// Where a receive thread hands each captured frame (length = bytes captured).
+class FrameDispatcher {
+ public:
+  virtual ~FrameDispatcher() = default;
+  virtual void DispatchFrame(Port& port, const uint8_t* frame, size_t length) = 0;
+};
+
+}  // namespace torvane
