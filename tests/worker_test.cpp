@@ -380,13 +380,19 @@ TEST_F(WorkerTest, AllAdaptersGoneRestartsPacketAccessUntilOneIsBack) {
   Ini("txInterval=10\n");
   AddAdapter("eth0", macA, 2);
   clock.onWait = [this](uint32_t n) {
-    if (n == 3) link.adapters[0].present = false;
+    if (n == 3) {
+      link.adapters[0].present = false;
+      // A CDP neighbour heard just before: the restart forgets it with the table.
+      agent.ports[0].cdpSeen = clock.Now();
+    }
     if (n == 6) link.adapters[0].present = true;
   };
   ASSERT_EQ(RunPasses(9), 1);
 
-  auto normal = PassesOf(link.Frames(), [](const SentFrame& f) { return LldpTtl(f) > 0; });
+  auto frames = link.Frames();
+  auto normal = PassesOf(frames, [](const SentFrame& f) { return IsLldp(f) && LldpTtl(f) > 0; });
   EXPECT_EQ(normal, (std::vector<uint32_t>{1, 2, 3, 7, 8, 9}));
+  EXPECT_TRUE(PassesOf(frames, IsCdp).empty());
   // Passes 4, 5 and 6 found no ready port and each restarted packet access.
   EXPECT_EQ(link.driverStartCalls.load(), 4u);
   EXPECT_EQ(link.driverStops.load(), 4u);  // three restarts and the shutdown

@@ -111,8 +111,9 @@ bool SetUpModuleDirectory(Agent& agent) {
       [&](AgentSettings&, OutsideSettings& o) { CopyText(o.moduleDirectory, directory); });
   RegWriteValue(agent.host.registry, "lldp", "Path", reinterpret_cast<const uint8_t*>(directory),
                 -1);
-  if (!ChangeDirectory(agent, directory) && agent.debugLevel)
-    agent.Trace(std::string("cannot change to ") + directory + "\n");
+  // lldp.ini and the log are found by full paths; a directory that cannot be
+  // entered leaves only relative paths of outside tools astray.
+  ChangeDirectory(agent, directory);
   return true;
 }
 
