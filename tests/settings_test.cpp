@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <fstream>
+#include <iterator>
+#include <sstream>
 
 #include "common/text.h"
 
@@ -182,6 +185,44 @@ TEST_F(SettingsTest, NameFormatAndTextFieldsAreBounded) {
   EXPECT_EQ(FieldText(Load("[lldp]\nDirectory=" + longDir + "\nLogName=" + longDir + "\n").Directory),
             std::string(259, 'd'));
   EXPECT_EQ(FieldText(store.GetOutside().LogName), std::string(31, 'd'));
+}
+
+TEST_F(SettingsTest, SampleFileNamesEveryKeyWithItsDefault) {
+  std::ifstream in(std::string(LLDP_SOURCE_DIR) + "/agent/lldp.ini");
+  std::string sample((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  ASSERT_FALSE(sample.empty());
+  const AgentSettings defaults = Load("");
+  const OutsideSettings outsideDefaults = store.GetOutside();
+  auto sameAsDefaults = [&] {
+    const OutsideSettings o = store.GetOutside();
+    return std::memcmp(&loaded, &defaults, sizeof loaded) == 0 && o.BugFilter == outsideDefaults.BugFilter &&
+           o.nameFormat == outsideDefaults.nameFormat && o.MaxNeighbors == outsideDefaults.MaxNeighbors &&
+           FieldText(o.LogName) == FieldText(outsideDefaults.LogName);
+  };
+  Load(sample);
+  EXPECT_TRUE(sameAsDefaults());
+
+  // Every commented key, switched on with the value shown, still gives the defaults;
+  // switched on with another value, it changes something (so its name is a real key).
+  std::istringstream lines(sample);
+  std::string line, uncommented = "[lldp]\n";
+  std::vector<std::string> keys;
+  while (std::getline(lines, line)) {
+    size_t eq = line.find('=');
+    if (line.size() < 2 || line[0] != ';' || line[1] == ' ' || eq == std::string::npos) continue;
+    keys.push_back(line.substr(1, eq - 1));
+    if (line.compare(eq + 1, 1, "<") != 0) uncommented += line.substr(1) + "\n";
+  }
+  EXPECT_EQ(keys.size(), 39u);  // the 38 keys of the file and MaxNeighbors
+  Load(uncommented);
+  EXPECT_TRUE(sameAsDefaults()) << uncommented;
+  for (const std::string& key : keys) {
+    const bool mac = key == "txMcast" || key == "txBcSrc" || key == "rxOui";
+    Load("[lldp]\n" + key + "=" + (mac ? "02:00:00:00:00:07" : "6") + "\n");
+    bool changed = !sameAsDefaults();
+    Load("[lldp]\n" + key + "=0\n");  // rxLLDP: any nonzero value is its default
+    EXPECT_TRUE(changed || !sameAsDefaults()) << key;
+  }
 }
 
 TEST(MacText, ColonOrDashFormsOfSixNumbers) {
