@@ -181,9 +181,9 @@ TEST(FileRegistry, TwoProcessesLoseNoValue) {
     if (children[c] == 0) {
       auto reg = MakeFileRegistry(dir.path());
       int failed = 0;
+      const std::string prefix = c == 0 ? "p" : "q";
       for (int i = 0; i < 100; ++i)
-        if (!reg->Write("lldp", std::string(1, char('p' + c)) + std::to_string(i), Text(std::to_string(i))))
-          ++failed;
+        if (!reg->Write("lldp", prefix + std::to_string(i), Text(std::to_string(i)))) ++failed;
       ::_exit(failed ? 1 : 0);
     }
   }
