@@ -323,9 +323,18 @@ TEST_F(PipeServerTest, ListenerSurvivesRunningOutOfDescriptors) {
 
   rlimit old{};
   ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &old), 0);
+  std::vector<int> fillers;
+  std::atomic<bool> filled{false};
+  // Started before the descriptors run out: the sanitizers' runtime needs a
+  // descriptor of its own when a thread starts.
+  std::thread release([&] {
+    while (!filled) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    for (int fd : fillers) close(fd);
+    setrlimit(RLIMIT_NOFILE, &old);
+  });
   rlimit low = old;
   low.rlim_cur = 64;
-  std::vector<int> fillers;
   ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
   for (int i = 0; i < 64; ++i) {
     int fd = open("/dev/null", O_RDONLY | O_CLOEXEC);
@@ -333,11 +342,7 @@ TEST_F(PipeServerTest, ListenerSurvivesRunningOutOfDescriptors) {
     fillers.push_back(fd);
   }
   // The listener now fails to accept with EMFILE and must keep trying.
-  std::thread release([&] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    for (int fd : fillers) close(fd);
-    setrlimit(RLIMIT_NOFILE, &old);
-  });
+  filled = true;
   bool answered = Echo(pipe, "after EMFILE");
   release.join();
   EXPECT_TRUE(answered);
