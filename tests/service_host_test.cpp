@@ -68,7 +68,7 @@ class ServiceHostTest : public ::testing::Test {
     fakeDir.emplace("FAKE_DIR", dir.path());
     env.unitDir = dir / "units";
     env.executablePath = "/opt/torvane/lldp";
-    env.writablePaths = {"/opt/torvane", "/var/lib/torvane", "/var/log/torvane", "/run", "/run"};
+    env.writablePaths = {dir / "opt", dir / "lib", dir / "log/lldp", "/run", "/run"};
     env.sleep = [this](std::chrono::milliseconds d) { slept.push_back(d); };
   }
   std::string Calls() { return ReadWholeFile(dir / "calls").value_or(""); }
@@ -97,8 +97,11 @@ TEST_F(ServiceHostTest, InstallWritesEnablesAndStartsTheUnit) {
             std::string::npos);
   EXPECT_NE(unit.find("\nRestrictAddressFamilies=AF_UNIX AF_PACKET AF_NETLINK AF_INET AF_INET6\n"),
             std::string::npos);
-  EXPECT_NE(unit.find("\nReadWritePaths=-/opt/torvane -/var/lib/torvane -/var/log/torvane -/run\n"),
-            std::string::npos);
+  EXPECT_NE(unit.find("\nReadWritePaths=-" + dir / "opt -" + dir / "lib -" + dir / "log/lldp -/run\n"),
+            std::string::npos)
+      << unit;
+  // The folders exist before the service first starts.
+  EXPECT_EQ(access((dir / "log/lldp").c_str(), F_OK), 0);
   EXPECT_NE(unit.find("\nSystemCallFilter=@system-service setfsuid setfsgid setgroups\n"), std::string::npos);
   EXPECT_NE(unit.find("\nProtectSystem=strict\n"), std::string::npos);
   EXPECT_NE(unit.find("\nNoNewPrivileges=yes\n"), std::string::npos);

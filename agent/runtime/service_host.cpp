@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <optional>
 #include <thread>
 
@@ -315,6 +316,13 @@ void InstallService(ServiceEnvironment& env) {
   if (!UnitFolderReachable(env)) {
     Print(env, Format("OpenSCManager failed - %s\n", LastErrorText(errno).c_str()));
     return;
+  }
+  // Under ProtectSystem=strict the service cannot create a folder outside the
+  // writable ones, so the store's and the log's folders are made here.
+  for (const auto& p : env.writablePaths) {
+    if (p.empty() || p[0] != '/') continue;
+    std::error_code ec;
+    std::filesystem::create_directories(p, ec);
   }
   const std::string unit = UnitPath(env);
   if (!WriteNewFile(unit, UnitFileText(env))) {
