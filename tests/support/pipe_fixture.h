@@ -98,7 +98,7 @@ struct AgentFixture {
 
   // Two ports: 1 eth0 (ifIndex 2), 2 eth1 (ifIndex 3).
   void AddPorts() {
-    struct Spec {
+    struct PortDef {
       const char* name;
       const char* description;
       uint8_t macLast;
@@ -106,10 +106,10 @@ struct AgentFixture {
       uint8_t admin;
       uint8_t tlvs;
     };
-    const Spec specs[] = {{"eth0", "Intel 82574L Gigabit", 0x01, 2, 3, 0xF0},
+    const PortDef defs[] = {{"eth0", "Intel 82574L Gigabit", 0x01, 2, 3, 0xF0},
                           {"eth1", "Realtek RTL8111", 0x02, 3, 1, 0x80}};
     uint32_t i = 0;
-    for (const Spec& s : specs) {
+    for (const PortDef& s : defs) {
       Port& p = agent.ports[i];
       p.number = i + 1;
       p.SetConnectionName(s.name);
