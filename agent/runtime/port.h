@@ -103,6 +103,14 @@ struct Port {
   std::string DeviceName() const { return Text(deviceName); }
   std::string Description() const { return Text(description); }
   std::string ConnectionName() const { return Text(connectionName); }
+  // The receive path copies the connection name into every neighbour record it
+  // fills; this copy takes no allocation.
+  void CopyConnectionName(char (&out)[64]) const {
+    static_assert(sizeof connectionName == 64);
+    std::lock_guard<std::mutex> lock(textLock);
+    std::memcpy(out, connectionName, sizeof connectionName);
+    out[sizeof connectionName - 1] = 0;
+  }
   void SetDeviceName(std::string_view s) { SetText(deviceName, s); }
   void SetDescription(std::string_view s) { SetText(description, s); }
   void SetConnectionName(std::string_view s) { SetText(connectionName, s); }

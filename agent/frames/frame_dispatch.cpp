@@ -1,0 +1,161 @@
+#include "agent/frames/frame_dispatch.h"
+
+#include <cstring>
+
+#include "agent/frames/cdp_parser.h"
+#include "agent/frames/lldp_parser.h"
+#include "common/bytes.h"
+
+namespace torvane {
+
+namespace {
+
+constexpr uint8_t kLldpMulticast[6] = {0x01, 0x80, 0xC2, 0x00, 0x00, 0x0E};
+constexpr uint8_t kBroadcast[6] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+constexpr uint8_t kCdpMulticast[6] = {0x01, 0x00, 0x0C, 0xCC, 0xCC, 0xCC};
+constexpr uint8_t kCdpSnap[8] = {0xAA, 0xAA, 0x03, 0x00, 0x00, 0x0C, 0x20, 0x00};
+constexpr uint8_t kSnapStart[4] = {0xAA, 0xAA, 0x03, 0x00};
+constexpr size_t kMaxCapture = 1514;
+
+// True when the frame holds `n` bytes at `offset` equal to `expect`.
+bool BytesAt(const uint8_t* frame, size_t length, size_t offset, const uint8_t* expect, size_t n) {
+  ByteReader in(frame, length);
+  if (!in.skip(offset)) return false;
+  auto got = in.bytes(n);
+  return got.size() == n && std::memcmp(got.data(), expect, n) == 0;
+}
+
+bool IsOwnAddress(const PortTable& ports, const uint8_t* source) {
+  uint32_t count = ports.portCount.load(std::memory_order_relaxed);
+  if (count > kMaxPorts) count = kMaxPorts;
+  for (uint32_t i = 0; i < count; ++i)
+    if (ports[i].macAddress.equals(source)) return true;
+  return false;
+}
+
+bool IsZero(const uint8_t* bytes, size_t n) {
+  for (size_t i = 0; i < n; ++i)
+    if (bytes[i]) return false;
+  return true;
+}
+
+}  // namespace
+
+void FrameDispatch::DispatchFrame(Port& port, const uint8_t* frame, size_t length) {
+  if (!frame || length < 14) return;
+  const uint8_t* source = frame + 6;
+  // Our own frames come back through loops and through other ports on the same
+  // segment.
+  if (IsOwnAddress(parts_.ports, source)) return;
+  if (port.linkStatus.load(std::memory_order_relaxed) != kLinkConnected) return;
+
+  const AgentSettings settings = parts_.settings.Get();
+  if (!IsZero(settings.rxOui, 3) && std::memcmp(source, settings.rxOui, 3) != 0) return;
+  const uint32_t now = parts_.clock.Now();
+
+  if (frame[12] == 0x88 && frame[13] == 0xCC) {
+    bool wanted = std::memcmp(frame, kLldpMulticast, 6) == 0 ||
+                  std::memcmp(frame, kBroadcast, 6) == 0 ||
+                  (!IsZero(settings.txMcast, 6) && std::memcmp(frame, settings.txMcast, 6) == 0);
+    if (!wanted) return;
+    if ((port.adminStatus.load(std::memory_order_relaxed) & 2) == 0) return;
+    Receive(port, frame, length, now, kNeighborLldp, settings);
+    return;
+  }
+
+  if (std::memcmp(frame, kCdpMulticast, 6) != 0) return;
+  if (settings.rxCdp == 0) return;
+  if (length < 24) return;
+  ByteReader header(frame, length);
+  header.skip(12);
+  const uint16_t l8023 = header.u16be();
+  if (l8023 <= 1500 && length >= size_t{l8023} + 14) {
+    // Plain IEEE 802.3 with LLC/SNAP.
+    if (!BytesAt(frame, length, 14, kCdpSnap, 8)) return;
+    port.cdpSeen = now;
+    Receive(port, frame, size_t{l8023} + 14, now, kNeighborCdp, settings);
+    return;
+  }
+
+  // Some wireless adapters deliver CDP with a second SNAP header in front and the
+  // outer length least significant byte first. The CDP frame is rebuilt from the
+  // address bytes and the inner frame, and only from bytes that were received.
+  if (!BytesAt(frame, length, 14, kSnapStart, 4)) return;
+  ByteReader inner(frame, length);
+  inner.skip(20);
+  const uint16_t l2 = inner.u16be();
+  if (!inner.ok() || l2 > 1500 || length < size_t{l2} + 22) return;
+  const uint16_t outer = static_cast<uint16_t>(frame[12] | (frame[13] << 8));
+  if (outer != l2 + 8) return;
+  if (!BytesAt(frame, length, 22, kCdpSnap, 8)) return;
+  uint8_t rebuilt[kMaxCapture];
+  const size_t cdpLength = size_t{l2} + 14;
+  static_assert(1500 + 14 <= kMaxCapture);
+  std::memcpy(rebuilt, frame, 12);
+  std::memcpy(rebuilt + 12, frame + 20, cdpLength - 12);  // l2 + 2 <= length - 20
+  port.cdpSeen = now;
+  Receive(port, rebuilt, cdpLength, now, kNeighborCdp, settings);
+}
+
+void FrameDispatch::Receive(Port& port, const uint8_t* frame, size_t length, uint32_t now,
+                            int kind, const AgentSettings& settings) {
+  auto lists = parts_.lists.Get();
+  ParseContext context;
+  context.settings = &settings;
+  context.addresses = &lists->addresses;
+  context.wake = &parts_.wake;
+  context.debugLevel = parts_.debugLevel.load(std::memory_order_relaxed);
+  context.logLock = &parts_.logLock;
+  context.console = &parts_.console;
+  auto parse = [&](Neighbor& record) {
+    return kind == kNeighborCdp ? ParseCdpFrame(port, record, frame, length, now, context)
+                                : ParseLldpFrame(port, record, frame, length, now, context);
+  };
+
+  NeighborTable& table = parts_.table;
+  const uint32_t number = port.number.load(std::memory_order_relaxed);
+  const uint8_t* source = frame + 6;
+  size_t maxNeighbors = 0;
+  uint64_t removeHandle = 0;
+  {
+    std::lock_guard<std::mutex> lock(table.tableLock);
+    Neighbor* known = table.FindNeighbor(number, source);
+    if (known) {
+      // A known neighbour is refreshed in place, under the lock, so that aging
+      // and pipe readers never see it half written or freed.
+      ParseResult result = parse(*known);
+      if (result == kParseRemove) {
+        removeHandle = known->selfHandle;
+      } else {
+        if (known->lastUpdate < now) table.CountDropLocked();
+        return;
+      }
+    } else {
+      // A full port takes no new sender: dropped before anything is parsed or
+      // logged, so a flood of invented addresses cannot grow the table.
+      maxNeighbors = parts_.settings.GetOutside().MaxNeighbors;
+      if (table.PortNeighborCount(number) >= maxNeighbors) {
+        table.CountDropLocked();
+        return;
+      }
+    }
+  }
+  if (removeHandle) {
+    table.RemoveNeighbor(removeHandle);
+    return;
+  }
+
+  Neighbor fresh{};
+  switch (parse(fresh)) {
+    case kParseStored:
+      if (!table.InsertNeighbor(fresh, kind, maxNeighbors)) table.CountDrop();
+      break;
+    case kParseMalformed:
+      table.CountDrop();
+      break;
+    case kParseRemove:  // a shutdown frame from a sender we never stored
+      break;
+  }
+}
+
+}  // namespace torvane

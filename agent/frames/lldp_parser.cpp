@@ -1,0 +1,201 @@
+#include "agent/frames/lldp_parser.h"
+
+#include <cstring>
+#include <string_view>
+
+#include "common/bytes.h"
+#include "common/text.h"
+
+namespace torvane {
+
+namespace {
+
+constexpr uint8_t kOui8021[3] = {0x00, 0x80, 0xC2};
+constexpr uint8_t kOui8023[3] = {0x00, 0x12, 0x0F};
+constexpr uint8_t kOuiTia[3] = {0x00, 0x12, 0xBB};
+
+// A chassis or port ID as read, kept aside until the TTL TLV accepts the frame:
+// a frame refused before its TTL must not change a known neighbour's identity.
+struct PendingId {
+  uint8_t subtype = 0;
+  uint8_t length = 0;
+  uint8_t bytes[67];
+};
+
+void ReadId(ByteReader value, size_t v, PendingId& id) {
+  if (v == 0) return;
+  id.subtype = value.u8();
+  size_t n = (v < 68 ? v : 68) - 1;
+  id.length = static_cast<uint8_t>(n);
+  value.copy(id.bytes, n);
+}
+
+void CommitId(const PendingId& id, uint32_t& subtype, IdField& field) {
+  subtype = id.subtype;
+  field.length = id.length;
+  std::memcpy(field.bytes, id.bytes, id.length);
+  std::memset(field.bytes + id.length, 0, sizeof field.bytes - id.length);
+}
+
+template <size_t N>
+void ReadText(ByteReader value, size_t v, char (&field)[N]) {
+  size_t n = v < N - 1 ? v : N - 1;
+  auto bytes = value.bytes(n);
+  CopyText(field, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+}
+
+// Every value byte folded big-endian into 32 bits (TTL and capabilities of any
+// length are read this way).
+uint32_t Fold(ByteReader value) {
+  uint32_t folded = 0;
+  while (!value.empty()) folded = (folded << 8) | value.u8();
+  return folded;
+}
+
+bool SameOui(std::span<const uint8_t> oui, const uint8_t (&expect)[3]) {
+  return oui.size() == 3 && std::memcmp(oui.data(), expect, 3) == 0;
+}
+
+void ReadOrganizational(Port& port, Neighbor& record, ByteReader value, size_t v, uint32_t now,
+                        const ParseContext& context) {
+  if (v < 4) return;
+  auto oui = value.bytes(3);
+  uint8_t subtype = value.u8();
+  if (SameOui(oui, kOui8021)) {
+    if (subtype == 1 && v >= 6) record.portVlanId = value.u16be();
+  } else if (SameOui(oui, kOui8023)) {
+    if (subtype == 1 && v >= 9) {
+      value.skip(3);  // auto-negotiation status and advertised capability
+      uint16_t mau = value.u16be();
+      record.mauType = mau;
+      record.mode = ModeFromMauType(mau);
+    } else if (subtype == 4 && v == 6) {
+      record.maxFrameSize = value.u16be();
+    }
+  } else if (SameOui(oui, kOuiTia)) {
+    if (subtype != 1 || v != 7) return;
+    value.skip(2);  // LLDP-MED capabilities
+    uint8_t deviceClass = value.u8();
+    const AgentSettings* settings = context.settings;
+    // A network connectivity device answers an endpoint it hears with LLDP-MED
+    // at once: the first time, the worker is woken to run fast start.
+    if (deviceClass < 1 || deviceClass > 3 || !settings || settings->MedDevType != 4) return;
+    if (port.medEndpointSeen.load(std::memory_order_relaxed) == 0) {
+      port.medActive = 1;
+      port.fastStartCount = settings->MedFastStartRepeatCount;
+      if (context.wake) context.wake->Set();
+    }
+    port.medEndpointSeen = now;
+  }
+}
+
+}  // namespace
+
+uint32_t ModeFromMauType(uint32_t m) {
+  if (m == 0 || m > 30) return 0;
+  if (m <= 9 || m == 14) return 1u << 1;
+  if (m <= 13) return (1u << 1) | (m & 1);
+  uint32_t duplex = (m % 2 == 0) ? 1 : 0;
+  if (m <= 20) return (2u << 1) | duplex;
+  return (3u << 1) | duplex;
+}
+
+ParseResult ParseLldpFrame(Port& port, Neighbor& record, const uint8_t* frame, size_t length,
+                           uint32_t now, const ParseContext& context) {
+  if (!frame || length < 30) return kParseMalformed;
+  FillPortFields(port, record, frame, context);
+  if (static_cast<uint32_t>(record.lastUpdate + record.ttl) < now) record.discovered = now;
+
+  ByteReader in(frame + 14, length - 14);
+  int mandatory = 1;  // the next of Chassis ID, Port ID, TTL expected
+  PendingId chassis, portId;
+  uint32_t stored = 0;  // management addresses stored from this frame
+  while (in.remaining() >= 2) {
+    uint8_t first = in.u8();
+    uint8_t second = in.u8();
+    if (first == 0 && second == 0) break;  // End of LLDPDU
+    unsigned type = first >> 1;
+    size_t v = (static_cast<size_t>(first & 1) << 8) | second;
+    if (v > in.remaining()) break;
+    ByteReader value = in.sub(v);
+    switch (type) {
+      case 1:
+        if (mandatory != 1) return kParseMalformed;
+        mandatory = 2;
+        ReadId(value, v, chassis);
+        break;
+      case 2:
+        if (mandatory != 2) return kParseMalformed;
+        mandatory = 3;
+        ReadId(value, v, portId);
+        break;
+      case 3:
+        if (mandatory != 3) return kParseMalformed;
+        mandatory = 4;
+        record.lastUpdate = now;
+        record.ttl = Fold(value);
+        CommitId(chassis, record.chassisIdSubtype, record.chassisId);
+        CommitId(portId, record.portIdSubtype, record.portId);
+        // What a neighbour stops sending disappears with the next frame; VLAN,
+        // MAU, frame size and the address arrays keep their last values.
+        std::memset(record.portDescription, 0, sizeof record.portDescription);
+        std::memset(record.systemName, 0, sizeof record.systemName);
+        std::memset(record.systemDescription, 0, sizeof record.systemDescription);
+        record.capSupported = 0;
+        record.capEnabled = 0;
+        std::memset(record.portAddress, 0, 4);
+        record.manAddrCount = 0;
+        break;
+      case 4:
+        ReadText(value, v, record.portDescription);
+        break;
+      case 5:
+        ReadText(value, v, record.systemName);
+        break;
+      case 6:
+        ReadText(value, v, record.systemDescription);
+        break;
+      case 7: {
+        uint32_t caps = Fold(value);
+        record.capSupported = caps >> 16;
+        record.capEnabled = caps & 0xFFFF;
+        break;
+      }
+      case 8: {
+        if (v < 12) break;
+        uint8_t stringLength = value.u8();
+        uint8_t subtype = value.u8();
+        if (stringLength != 5 || subtype != 1) break;
+        uint8_t address[4];
+        value.copy(address, 4);
+        uint8_t ifSubtype = value.u8();
+        uint32_t ifNumber = value.u32be();
+        if (address[0] | address[1] | address[2] | address[3]) {
+          Ipv4 own = SubnetAddress(port, address, context);
+          if (own) {
+            std::memcpy(record.interfaceAddress, &own, 4);
+            std::memcpy(record.portAddress, address, 4);
+          }
+        }
+        if (stored < 8) {
+          std::memcpy(record.manAddr[stored], address, 4);
+          record.manAddrIfSubtype[stored] = ifSubtype;
+          record.manAddrIfNumber[stored] = ifNumber;
+          record.manAddrCount = ++stored;
+        }
+        break;
+      }
+      case 127:
+        ReadOrganizational(port, record, value, v, now, context);
+        break;
+      default:  // 0 with a length, 9..126: not ours to read
+        break;
+    }
+  }
+
+  if (record.ttl == 0) return kParseRemove;
+  if (record.manAddrCount > 0) PickPortAddress(record);
+  return kParseStored;
+}
+
+}  // namespace torvane

@@ -1,0 +1,72 @@
+// What the LLDP and CDP parsers share: their result, what they read besides the
+// frame, and the fields both fill from the receiving port.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <mutex>
+
+#include "agent/link/interface_tables.h"
+#include "agent/runtime/agent_settings.h"
+#include "agent/runtime/port.h"
+#include "agent/store/neighbor.h"
+#include "platform/clock.h"
+#include "platform/console.h"
+
+namespace torvane {
+
+// stored: the record holds a non-zero ttl; remove: the frame was read to its end
+// and ttl is 0 (a shutdown frame); malformed: the frame was refused.
+enum ParseResult : int { kParseMalformed = 0, kParseStored = 1, kParseRemove = 2 };
+
+struct ParseContext {
+  // MedDevType and MedFastStartRepeatCount (LLDP-MED fast start).
+  const AgentSettings* settings = nullptr;
+  // The host's addresses, for this host's address on the port and for the
+  // management address that lies in one of the port's subnets.
+  const AddressTable* addresses = nullptr;
+  // Signalled when an LLDP-MED endpoint is first heard on a port.
+  WakeEvent* wake = nullptr;
+  // The CDP checksum trace: printed under logLock when debugLevel is not 0.
+  int debugLevel = 0;
+  std::mutex* logLock = nullptr;
+  Console* console = nullptr;
+};
+
+// localPort, interfaceName, interfaceAddress and sourceMac, as every accepted
+// frame sets them. The frame holds at least its 12 address bytes.
+inline void FillPortFields(const Port& port, Neighbor& record, const uint8_t* frame,
+                           const ParseContext& context) {
+  record.localPort = port.number.load(std::memory_order_relaxed);
+  port.CopyConnectionName(record.interfaceName);
+  Ipv4 own = context.addresses
+                 ? AddressOfInterface(*context.addresses, port.ifIndex.load(std::memory_order_relaxed))
+                 : 0;
+  std::memcpy(record.interfaceAddress, &own, 4);
+  std::memcpy(record.sourceMac, frame + 6, 6);
+}
+
+// The first non-zero stored management address, else 0.
+inline void PickPortAddress(Neighbor& record) {
+  uint32_t n = record.manAddrCount < 8 ? record.manAddrCount : 8;
+  std::memset(record.portAddress, 0, 4);
+  for (uint32_t i = 0; i < n; ++i) {
+    const uint8_t* a = record.manAddr[i];
+    if (a[0] | a[1] | a[2] | a[3]) {
+      std::memcpy(record.portAddress, a, 4);
+      return;
+    }
+  }
+}
+
+// The host's address of the port's interface whose subnet holds `address`, else 0.
+inline Ipv4 SubnetAddress(const Port& port, const uint8_t address[4], const ParseContext& context) {
+  if (!context.addresses) return 0;
+  Ipv4 a;
+  std::memcpy(&a, address, 4);
+  return AddressInSubnet(*context.addresses, port.ifIndex.load(std::memory_order_relaxed), a);
+}
+
+}  // namespace torvane

@@ -1,0 +1,163 @@
+#include "agent/store/text_forms.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace torvane {
+
+std::string FormatIpv4(const uint8_t address[4]) {
+  char buffer[16];
+  std::snprintf(buffer, sizeof buffer, "%u.%u.%u.%u", address[0], address[1], address[2],
+                address[3]);
+  return buffer;
+}
+
+std::string FormatIpv4(Ipv4 address) {
+  uint8_t bytes[4];
+  std::memcpy(bytes, &address, 4);
+  return FormatIpv4(bytes);
+}
+
+std::string FormatIpv4OrEmpty(const uint8_t address[4]) {
+  if ((address[0] | address[1] | address[2] | address[3]) == 0) return {};
+  return FormatIpv4(address);
+}
+
+std::string FormatMac(const uint8_t mac[6]) {
+  char buffer[18];
+  std::snprintf(buffer, sizeof buffer, "%2.2x:%2.2x:%2.2x:%2.2x:%2.2x:%2.2x", mac[0], mac[1],
+                mac[2], mac[3], mac[4], mac[5]);
+  return buffer;
+}
+
+std::string FormatIdField(const IdField& id, bool asText) {
+  size_t n = id.length < sizeof id.bytes ? id.length : sizeof id.bytes;
+  if (asText) {
+    const void* nul = std::memchr(id.bytes, 0, n);
+    if (nul) n = static_cast<size_t>(static_cast<const uint8_t*>(nul) - id.bytes);
+    return std::string(reinterpret_cast<const char*>(id.bytes), n);
+  }
+  static const char kHex[] = "0123456789abcdef";
+  std::string out;
+  out.reserve(2 * n);
+  for (size_t i = 0; i < n; ++i) {
+    out.push_back(kHex[id.bytes[i] >> 4]);
+    out.push_back(kHex[id.bytes[i] & 0x0F]);
+  }
+  return out;
+}
+
+std::string CapabilityLetters(uint32_t supported, uint32_t enabled) {
+  static const char kLetters[] = "OEBARTCS";
+  std::string out;
+  for (unsigned bit = 0; bit < 8; ++bit) {
+    uint32_t mask = 1u << bit;
+    if (enabled & mask)
+      out.push_back(kLetters[bit]);
+    else if (supported & mask)
+      out.push_back(static_cast<char>(kLetters[bit] - 'A' + 'a'));
+  }
+  return out;
+}
+
+std::string ModeText(uint32_t mode) {
+  std::string out;
+  switch ((mode >> 1) & 3) {
+    case 1: out = "10M "; break;
+    case 2: out = "100M "; break;
+    case 3: out = "1000M "; break;
+    default: break;
+  }
+  if (mode & 1) out += "FD";
+  return out;
+}
+
+std::string ZoneOffsetText(long gmtoffSeconds) {
+  long minutes = gmtoffSeconds / 60;
+  long value = (minutes / 60) * 100 + minutes % 60;
+  char buffer[24];
+  std::snprintf(buffer, sizeof buffer, " %+4.4ld", value);
+  return buffer;
+}
+
+std::string FormatLocalTime(SystemFacts& facts, time_t t) {
+  std::tm local{};
+  long gmtoff = 0;
+  if (!facts.LocalTime(t, local, gmtoff)) return {};
+  char buffer[64];
+  size_t n = std::strftime(buffer, sizeof buffer, "%Y-%m-%d %H:%M:%S", &local);
+  return std::string(buffer, n);
+}
+
+std::string FormatTimestamp(SystemFacts& facts, time_t t) {
+  std::tm local{};
+  long gmtoff = 0;
+  if (!facts.LocalTime(t, local, gmtoff)) return {};
+  char buffer[64];
+  size_t n = std::strftime(buffer, sizeof buffer, "%Y-%m-%d %H:%M:%S", &local);
+  return std::string(buffer, n) + ZoneOffsetText(gmtoff);
+}
+
+namespace {
+
+// Length of the valid UTF-8 sequence that starts at s[i], or 0 when none does
+// (overlong forms, surrogates and values above U+10FFFF are not valid).
+size_t Utf8SequenceLength(std::string_view s, size_t i) {
+  auto at = [&](size_t k) { return static_cast<uint8_t>(s[k]); };
+  auto cont = [&](size_t k) { return k < s.size() && (at(k) & 0xC0) == 0x80; };
+  uint8_t b = at(i);
+  if (b >= 0xC2 && b <= 0xDF) return cont(i + 1) ? 2 : 0;
+  if (b >= 0xE0 && b <= 0xEF) {
+    if (!cont(i + 1) || !cont(i + 2)) return 0;
+    uint8_t b1 = at(i + 1);
+    if (b == 0xE0 && b1 < 0xA0) return 0;  // overlong
+    if (b == 0xED && b1 > 0x9F) return 0;  // surrogate
+    return 3;
+  }
+  if (b >= 0xF0 && b <= 0xF4) {
+    if (!cont(i + 1) || !cont(i + 2) || !cont(i + 3)) return 0;
+    uint8_t b1 = at(i + 1);
+    if (b == 0xF0 && b1 < 0x90) return 0;  // overlong
+    if (b == 0xF4 && b1 > 0x8F) return 0;  // above U+10FFFF
+    return 4;
+  }
+  return 0;
+}
+
+}  // namespace
+
+std::string SanitizeText(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  size_t i = 0;
+  while (i < text.size()) {
+    uint8_t b = static_cast<uint8_t>(text[i]);
+    if (b < 0x20 || b == 0x7F) {
+      out.push_back('?');
+      ++i;
+      continue;
+    }
+    if (b < 0x80) {
+      out.push_back(static_cast<char>(b));
+      ++i;
+      continue;
+    }
+    size_t n = Utf8SequenceLength(text, i);
+    if (n == 0) {
+      // A stray byte: 0x80..0x9F would act as a C1 control on a terminal that
+      // reads bytes as Latin-1; anything else is left as it came.
+      out.push_back(b <= 0x9F ? '?' : static_cast<char>(b));
+      ++i;
+      continue;
+    }
+    if (n == 2 && b == 0xC2 && static_cast<uint8_t>(text[i + 1]) <= 0x9F) {
+      out.push_back('?');
+    } else {
+      out.append(text.substr(i, n));
+    }
+    i += n;
+  }
+  return out;
+}
+
+}  // namespace torvane
