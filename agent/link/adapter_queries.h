@@ -96,7 +96,7 @@ void QueryMissingPortFacts(QueryPath& q, Port& port);
 bool RefreshLinkProperties(QueryPath& q, Port& port);
 
 // Adapter-device path: the general properties (always 1) and the link properties
-// (true when the link state or connect status answered).
+// (true when the link state answered, or when the connect status had to be asked).
 int QueryAdapterDevice(AdapterDevice& device, LinkTrace& trace, Port& port);
 bool QueryAdapterDeviceLink(AdapterDevice& device, LinkTrace& trace, Port& port);
 

@@ -17,6 +17,11 @@ class LinkTrace {
 // printf-style trace line; does nothing while the sink is disabled.
 void TraceFormat(LinkTrace& trace, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
+// A fixed trace text; does nothing while the sink is disabled.
+inline void TraceText(LinkTrace& trace, std::string_view text) {
+  if (trace.Enabled()) trace.Write(text);
+}
+
 // A sink that drops everything.
 class SilentTrace : public LinkTrace {
  public:

@@ -54,8 +54,9 @@ struct HostIpv4 {
 class NetHost {
  public:
   virtual ~NetHost() = default;
-  // The entries of the class-net folder (interface names), in no particular order.
-  virtual std::vector<std::string> InterfaceNames() = 0;
+  // The entries of the class-net folder (interface names), in no particular order;
+  // nullopt when the folder cannot be read.
+  virtual std::optional<std::vector<std::string>> InterfaceNames() = 0;
   // One attribute file of an interface ("type", "ifindex", "mtu", "ifalias",
   // "uevent", "address", "carrier", "speed", "duplex", "flags"), with trailing
   // white space removed; nullopt when missing or unreadable (sysfs fails reads of
