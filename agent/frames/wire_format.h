@@ -1,0 +1,121 @@
+// Wire constants and small rules that the LLDP and CDP builders and parsers share.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+namespace torvane {
+
+// ---- LLDP ----------------------------------------------------------------
+
+constexpr std::array<uint8_t, 6> kLldpNearestBridge = {0x01, 0x80, 0xC2, 0x00, 0x00, 0x0E};
+constexpr uint16_t kEtherTypeLldp = 0x88CC;
+constexpr size_t kEthernetHeaderSize = 14;
+
+enum LldpTlvType : uint8_t {
+  kLldpEnd = 0,
+  kLldpChassisId = 1,
+  kLldpPortId = 2,
+  kLldpTimeToLive = 3,
+  kLldpPortDescription = 4,
+  kLldpSystemName = 5,
+  kLldpSystemDescription = 6,
+  kLldpSystemCapabilities = 7,
+  kLldpManagementAddress = 8,
+  kLldpOrganizational = 127,
+};
+
+constexpr uint8_t kChassisSubtypeMac = 4;
+constexpr uint8_t kChassisSubtypeNetworkAddress = 5;
+constexpr uint8_t kChassisSubtypeLocal = 7;
+constexpr uint8_t kPortSubtypeMac = 3;
+constexpr uint8_t kPortSubtypeInterfaceName = 5;
+
+constexpr std::array<uint8_t, 3> kOuiIeee8021 = {0x00, 0x80, 0xC2};
+constexpr std::array<uint8_t, 3> kOuiIeee8023 = {0x00, 0x12, 0x0F};
+constexpr std::array<uint8_t, 3> kOuiTiaMed = {0x00, 0x12, 0xBB};
+
+constexpr uint8_t kIeee8021PortVlanId = 1;
+constexpr uint8_t kIeee8023MacPhy = 1;
+constexpr uint8_t kIeee8023MaxFrameSize = 4;
+constexpr uint8_t kMedCapabilities = 1;
+constexpr uint8_t kMedNetworkPolicy = 2;
+constexpr uint8_t kMedExtendedPower = 4;
+
+// LLDP-MED capability bits.
+constexpr uint16_t kMedCapLldpMed = 0x0001;
+constexpr uint16_t kMedCapNetworkPolicy = 0x0002;
+constexpr uint16_t kMedCapPowerSource = 0x0008;
+constexpr uint16_t kMedCapPoweredDevice = 0x0010;
+
+// A network policy setting that holds this value is not set (and ends the list).
+constexpr uint32_t kMedPolicyUnset = 0x8000;
+
+// Time to live that an LLDP frame announces: the product saturates rather than
+// wraps, since a wrapped value makes peers drop us between our own frames (or
+// delete us at once when it wraps to 0).
+constexpr uint16_t LldpTimeToLive(uint32_t txInterval, uint32_t txHoldMultiplier) {
+  uint64_t ttl = uint64_t{txInterval} * txHoldMultiplier;
+  return static_cast<uint16_t>(ttl > 0xFFFF ? 0xFFFF : ttl);
+}
+
+// Operational MAU type from the link speed (units of 100 bit/s) and duplex
+// (0 unknown, 1 half, 2 full). The speed picks the half-duplex type of 10BASE-T
+// (10), 100BASE-TX (15) or 1000BASE-T (29); the full-duplex type is the next
+// number. Only a reported half duplex, while the Duplex setting lets us tell it,
+// keeps the half-duplex type. Unknown speed gives 0 + 1.
+constexpr uint16_t LldpMauType(uint32_t linkSpeed, uint32_t portDuplex, uint32_t duplexSetting) {
+  uint16_t mau = linkSpeed >= 10000000 ? 29 : linkSpeed >= 1000000 ? 15 : linkSpeed >= 100000 ? 10 : 0;
+  if (!(duplexSetting != 0 && portDuplex == 1)) ++mau;
+  return mau;
+}
+
+// ---- CDP -----------------------------------------------------------------
+
+constexpr std::array<uint8_t, 6> kCdpMulticast = {0x01, 0x00, 0x0C, 0xCC, 0xCC, 0xCC};
+// LLC (DSAP, SSAP, control), SNAP OUI, SNAP protocol identifier.
+constexpr std::array<uint8_t, 8> kCdpLlcSnap = {0xAA, 0xAA, 0x03, 0x00, 0x00, 0x0C, 0x20, 0x00};
+constexpr uint8_t kCdpVersion = 2;
+// Offsets inside the frame.
+constexpr size_t kCdpLengthOffset = 12;
+constexpr size_t kCdpPduOffset = 22;       // version octet: the checksum covers from here
+constexpr size_t kCdpChecksumOffset = 24;
+constexpr size_t kCdpHeaderSize = 26;      // first TLV
+// An IEEE 802.3 length field above 1500 would read as an EtherType.
+constexpr size_t kIeee8023MaxPayload = 1500;
+
+enum CdpTlvType : uint16_t {
+  kCdpDeviceId = 1,
+  kCdpAddresses = 2,
+  kCdpPortId = 3,
+  kCdpCapabilities = 4,
+  kCdpVersionText = 5,
+  kCdpPlatform = 6,
+  kCdpNativeVlan = 10,
+  kCdpDuplex = 11,
+};
+
+// One address entry: NLPID protocol type 1, protocol length 1, protocol 0xCC (IP),
+// address length 4 (two octets), the address.
+constexpr size_t kCdpAddressEntrySize = 9;
+
+// Hold time that a CDP frame announces (one octet, saturating).
+constexpr uint8_t CdpHoldTime(uint32_t txInterval, uint32_t txHoldMultiplier) {
+  uint64_t ttl = uint64_t{txInterval} * txHoldMultiplier;
+  return static_cast<uint8_t>(ttl > 0xFF ? 0xFF : ttl);
+}
+
+// CDP capability bits from the LLDP enabled-capability bits: station only -> host,
+// router -> router, bridge -> switch, repeater -> repeater; other bits have no
+// CDP counterpart.
+constexpr uint32_t CdpCapabilitiesFromLldp(uint32_t lldpCapabilities) {
+  uint32_t cdp = 0;
+  if (lldpCapabilities & 0x80) cdp |= 0x10;
+  if (lldpCapabilities & 0x10) cdp |= 0x01;
+  if (lldpCapabilities & 0x04) cdp |= 0x08;
+  if (lldpCapabilities & 0x02) cdp |= 0x40;
+  return cdp;
+}
+
+}  // namespace torvane

@@ -1,0 +1,45 @@
+#include "tests/support/port_fixture.h"
+
+#include <cstring>
+
+namespace torvane {
+
+void FillGigabitPort(Port& port) {
+  port.Reset();
+  port.number = 1;
+  port.SetDeviceName("eth0");
+  port.SetDescription("Intel PRO/1000");
+  port.SetConnectionName("eth0");
+  port.macAddress.store(Mac{0x00, 0x11, 0x22, 0x33, 0x44, 0x55});
+  port.adminStatus = 3;
+  port.tlvsTxEnable = 0xF0;
+  port.linkSpeed = 10000000;  // 1 Gbit/s in units of 100 bit/s
+  port.duplex = 2;
+  port.autoNeg = 1;
+  port.maxFrameSize = 1518;
+  port.mediaSupported = 1;
+  port.ifType = 6;
+  port.state = kPortReady;
+  port.linkStatus = kLinkConnected;
+  port.ifIndex = 2;
+}
+
+Ipv4 MakeIpv4(uint8_t a, uint8_t b, uint8_t c, uint8_t d) {
+  const uint8_t bytes[4] = {a, b, c, d};
+  Ipv4 v;
+  std::memcpy(&v, bytes, 4);
+  return v;
+}
+
+void AddAddress(AddressTable& table, uint32_t ifIndex, Ipv4 address, uint8_t portListLength) {
+  if (table.count >= kMaxAddresses) return;
+  AddressEntry& e = table.entries[table.count++];
+  e = AddressEntry{};
+  e.ifIndex = ifIndex;
+  e.address = address;
+  e.mask = MakeIpv4(255, 255, 255, 0);
+  e.portListLength = portListLength;
+  if (portListLength) e.portList[0] = 0x80;
+}
+
+}  // namespace torvane
