@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "agent/runtime/settings.h"
 #include "common/text.h"
 
 namespace torvane {
@@ -113,15 +114,14 @@ bool ReadStoredPortList(RegistryStore& registry, Ipv4 address, AddressEntry& ent
   std::memcpy(a, &address, 4);
   char name[16];
   std::snprintf(name, sizeof name, "%u.%u.%u.%u", a[0], a[1], a[2], a[3]);
-  auto value = registry.Read(kPortListSubkey, name);
-  if (!value || value->data.empty()) return false;
-  size_t bytes = std::min<size_t>(value->data.size(), 1 + sizeof entry.portList);
-  const auto* data = reinterpret_cast<const uint8_t*>(value->data.data());
-  uint8_t length = data[0];
+  uint8_t stored[1 + sizeof entry.portList] = {};
+  size_t bytes = RegReadValue(registry, kPortListSubkey, name, "", stored, sizeof stored);
+  if (bytes == 0) return false;
+  uint8_t length = stored[0];
   if (length > sizeof entry.portList || length > bytes - 1) return false;
   entry.portListLength = length;
   std::memset(entry.portList, 0, sizeof entry.portList);
-  std::memcpy(entry.portList, data + 1, bytes - 1);
+  std::memcpy(entry.portList, stored + 1, bytes - 1);
   return true;
 }
 
