@@ -1,6 +1,5 @@
 #include "agent/link/linux_link_layer.h"
 
-#include <mutex>
 #include <vector>
 
 #include "agent/link/adapter_discovery.h"
@@ -8,11 +7,6 @@
 #include "agent/link/packet_socket.h"
 
 namespace torvane {
-
-void AgentTrace::Write(std::string_view text) {
-  std::lock_guard<std::mutex> lock(agent_.logLock);
-  agent_.console.Write(text);
-}
 
 LinuxLinkLayer::LinuxLinkLayer(Agent& agent, FrameDispatcher& dispatcher)
     : LinuxLinkLayer(agent, dispatcher, MakeLinuxNetHost()) {}

@@ -6,6 +6,7 @@
 
 #include <memory>
 
+#include "agent/link/agent_link_trace.h"
 #include "agent/link/interface_tables.h"
 #include "agent/link/link_layer.h"
 #include "agent/link/link_trace.h"
@@ -15,18 +16,6 @@
 #include "agent/runtime/agent.h"
 
 namespace torvane {
-
-// Console trace of link access: on while the agent's debugLevel is set, each
-// text written whole under the agent's log lock.
-class AgentTrace : public LinkTrace {
- public:
-  explicit AgentTrace(Agent& agent) : agent_(agent) {}
-  bool Enabled() const override { return agent_.debugLevel != 0; }
-  void Write(std::string_view text) override;
-
- private:
-  Agent& agent_;
-};
 
 class LinuxLinkLayer : public LinkLayer {
  public:
@@ -64,7 +53,7 @@ class LinuxLinkLayer : public LinkLayer {
  private:
   Agent& agent_;
   std::unique_ptr<NetHost> host_;
-  AgentTrace trace_;
+  AgentLinkTrace trace_;
   PcapLibrary pcap_;
   InterfaceLists working_;
   std::unique_ptr<PacketDriver> driver_;
