@@ -57,7 +57,8 @@ class Profile {
   std::string GetString(const std::string& file, std::string_view section, std::string_view key,
                         std::string_view def, size_t size);
   // Writes (or, with nullopt, deletes) the keys as one file replacement. False
-  // when the file could not be read or written or an edit is not writable.
+  // when the file could not be read or written or an edit is not writable. A
+  // write that would change nothing leaves the file untouched and succeeds.
   bool Write(const std::string& file, std::string_view section, const std::vector<IniEdit>& edits);
 };
 

@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -141,14 +142,15 @@ class WorkerTest : public ::testing::Test {
 // ---- Passes and cycles ----
 
 struct IntervalCase {
-  const char* ini;
+  uint32_t txInterval;
   std::vector<uint32_t> cyclePasses;
 };
+void PrintTo(const IntervalCase& c, std::ostream* out) { *out << "txInterval " << c.txInterval; }
 
 class CyclesPerPass : public WorkerTest, public ::testing::WithParamInterface<IntervalCase> {};
 
 TEST_P(CyclesPerPass, LldpGoesOutOnTheCyclePassesOnly) {
-  Ini(GetParam().ini);
+  Ini("txInterval=" + std::to_string(GetParam().txInterval) + "\n");
   AddAdapter("eth0", macA, 2);
   ASSERT_EQ(RunPasses(7), 1);
 
@@ -163,10 +165,12 @@ TEST_P(CyclesPerPass, LldpGoesOutOnTheCyclePassesOnly) {
 
 INSTANTIATE_TEST_SUITE_P(
     TxInterval, CyclesPerPass,
-    ::testing::Values(IntervalCase{"txInterval=10\n", Range(1, 7)},
+    ::testing::Values(IntervalCase{10, Range(1, 7)},
                       // 15 is rounded up to 20: every second pass.
-                      IntervalCase{"txInterval=15\n", {1, 3, 5, 7}},
-                      IntervalCase{"txInterval=30\n", {1, 4, 7}}));
+                      IntervalCase{15, {1, 3, 5, 7}}, IntervalCase{30, {1, 4, 7}}),
+    [](const ::testing::TestParamInfo<IntervalCase>& c) {
+      return "Every" + std::to_string(c.param.txInterval) + "s";
+    });
 
 TEST_F(WorkerTest, AgesTheTableEveryPassAndRunsThePipeForTheWholeRun) {
   AddAdapter("eth0", macA, 2);

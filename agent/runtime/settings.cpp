@@ -319,8 +319,13 @@ int ParseOuiText(std::string_view text, uint8_t out[3]) {
 }
 
 void ComputeChassisId(SettingsStore& store, SystemFacts& facts, const InterfaceLists& lists) {
-  const ChassisChoice chassis = ChooseChassisId(store.Get(), facts, lists);
-  store.Update([&](AgentSettings& a, OutsideSettings&) { ApplyChassisChoice(chassis, a, store); });
+  const AgentSettings basis = store.Get();
+  const ChassisChoice chassis = ChooseChassisId(basis, facts, lists);
+  store.Update([&](AgentSettings& a, OutsideSettings&) {
+    // A reload that came in meanwhile has computed the ID from newer settings.
+    if (a.txCname != basis.txCname || FieldText(a.systemName) != FieldText(basis.systemName)) return;
+    ApplyChassisChoice(chassis, a, store);
+  });
 }
 
 size_t RegReadValue(RegistryStore& reg, std::string_view subkey, std::string_view name,

@@ -111,8 +111,8 @@ bool SetUpModuleDirectory(Agent& agent) {
       [&](AgentSettings&, OutsideSettings& o) { CopyText(o.moduleDirectory, directory); });
   RegWriteValue(agent.host.registry, "lldp", "Path", reinterpret_cast<const uint8_t*>(directory),
                 -1);
-  // lldp.ini and the log are found by full paths; a directory that cannot be
-  // entered leaves only relative paths of outside tools astray.
+  // The settings file and the log are reached by full paths, so a directory that
+  // cannot be entered does not stop the agent.
   ChangeDirectory(agent, directory);
   return true;
 }

@@ -93,11 +93,4 @@ std::optional<std::string> FakeNetHost::UdevModel(uint32_t ifIndex) {
 
 std::optional<std::vector<HostIpv4>> FakeNetHost::Ipv4Addresses() { return addresses; }
 
-Ipv4 MakeIpv4(uint8_t a, uint8_t b, uint8_t c, uint8_t d) {
-  uint8_t bytes[4] = {a, b, c, d};
-  Ipv4 v;
-  std::memcpy(&v, bytes, 4);
-  return v;
-}
-
 }  // namespace torvane

@@ -69,6 +69,5 @@ class CaptureTrace : public LinkTrace {
 };
 
 // An IPv4 address in network order from its four octets.
-Ipv4 MakeIpv4(uint8_t a, uint8_t b, uint8_t c, uint8_t d);
 
 }  // namespace torvane
