@@ -209,7 +209,7 @@ TEST_P(LinkNetns, BurstOfFullSizeFramesArrivesWholeAndInOrder) {
   constexpr int kFrames = 150;
   peer->Call([&] {
     for (int i = 0; i < kFrames; ++i) {
-      char id[8];
+      char id[16];
       std::snprintf(id, sizeof id, "f%03d", i);
       peerPort->Send(LldpFrame(kLldpGroup, peerMac, id, 1514));
     }
@@ -218,7 +218,7 @@ TEST_P(LinkNetns, BurstOfFullSizeFramesArrivesWholeAndInOrder) {
   auto got = dispatcher.Frames();
   ASSERT_EQ(got.size(), static_cast<size_t>(kFrames));
   for (int i = 0; i < kFrames; ++i) {
-    char id[8];
+    char id[16];
     std::snprintf(id, sizeof id, "f%03d", i);
     auto portId = LldpTlv(got[i].bytes, 2);
     ASSERT_TRUE(portId);
