@@ -276,6 +276,18 @@ TEST_P(LinkNetns, DeletedInterfaceIsClosedAtItsTurnAndReopenedWhenBack) {
   EXPECT_EQ(dispatcher.Frames().back().bytes, lldp);
 }
 
+TEST_P(LinkNetns, LoopbackIsNeverServed) {
+  Port& lo = agent.ports[agent.ports.portCount];
+  lo.number = agent.ports.portCount + 1;
+  lo.SetDeviceName("lo");
+  lo.SetConnectionName("lo");
+  bool opened = true;
+  ASSERT_TRUE(worker->Call([&] { opened = link->OpenPort(lo, 3, kGroups, sizeof kGroups); }));
+  EXPECT_FALSE(opened);
+  EXPECT_EQ(lo.state, kPortUnusable);
+  EXPECT_EQ(lo.link, nullptr);
+}
+
 INSTANTIATE_TEST_SUITE_P(BackEnds, LinkNetns, ::testing::Values(0, 1),
                          [](const ::testing::TestParamInfo<int>& p) {
                            return p.param ? "Library" : "Sockets";
