@@ -161,7 +161,7 @@ class LinuxNetHost : public NetHost {
     if (!PlainName(ifName)) return std::nullopt;
     if (roots_.kernelCalls) {
       IoctlSocket sock;
-      ifreq ifr;
+      ifreq ifr{};
       SetName(ifr, ifName);
       if (!sock.Call(SIOCGIFFLAGS, &ifr)) return std::nullopt;
       return static_cast<uint32_t>(static_cast<uint16_t>(ifr.ifr_flags));
@@ -179,12 +179,12 @@ class LinuxNetHost : public NetHost {
 
   std::optional<HardwareAddress> HardwareAddressOf(std::string_view ifName) override {
     if (!PlainName(ifName)) return std::nullopt;
-    HardwareAddress hw;
+    HardwareAddress hw{};
     auto addrLen = ReadAttribute(ifName, "addr_len");
     auto len = addrLen ? ParseInteger(*addrLen) : std::nullopt;
     if (roots_.kernelCalls) {
       IoctlSocket sock;
-      ifreq ifr;
+      ifreq ifr{};
       SetName(ifr, ifName);
       if (!sock.Call(SIOCGIFHWADDR, &ifr)) return std::nullopt;
       hw.family = ifr.ifr_hwaddr.sa_family;
@@ -228,7 +228,7 @@ class LinuxNetHost : public NetHost {
     if (!PlainName(ifName)) return std::nullopt;
     if (roots_.kernelCalls) {
       IoctlSocket sock;
-      ifreq ifr;
+      ifreq ifr{};
       SetName(ifr, ifName);
       ethtool_drvinfo info;
       std::memset(&info, 0, sizeof info);
@@ -366,7 +366,7 @@ class LinuxNetHost : public NetHost {
     settings.cmd = ETHTOOL_GLINKSETTINGS;
     std::memset(buffer, 0, sizeof buffer);
     std::memcpy(buffer, &settings, sizeof settings);
-    ifreq ifr;
+    ifreq ifr{};
     SetName(ifr, ifName);
     ifr.ifr_data = reinterpret_cast<char*>(buffer);
     if (sock.Call(SIOCETHTOOL, &ifr)) {

@@ -7,11 +7,11 @@
 #include <thread>
 
 #include "agent/runtime/agent.h"
+#include "agent/runtime/service_host.h"
 
 namespace torvane {
 
-inline constexpr const char* kServiceName = "LLDPagent";
-inline constexpr const char* kDisplayName = "LLDP Agent";
+inline constexpr const char* kDisplayName = kServiceDisplayName;
 
 // Console control events, as the signals deliver them.
 enum ConsoleEvent : int { kCtrlCEvent = 0, kCtrlBreakEvent = 1, kCloseEvent = 2 };

@@ -1,13 +1,17 @@
-// The agent's program entry: "-debug" runs it as a console program; anything
-// else prints the usage.
+// The agent's program entry: "-install", "-remove", "-debug" (console mode) or,
+// without an argument, the service under the service manager. It wires the Linux
+// implementations together and hands over to the service host.
 #include <memory>
 
-#include "agent/link/counting_dispatcher.h"
+#include "agent/frames/frame_dispatch.h"
 #include "agent/link/linux_link_layer.h"
+#include "agent/link/packet_socket.h"
 #include "agent/runtime/agent.h"
 #include "agent/runtime/console_host.h"
-#include "agent/runtime/noop_services.h"
-#include "common/text.h"
+#include "agent/runtime/service_host.h"
+#include "agent/store/agent_pipe.h"
+#include "agent/store/event_log.h"
+#include "agent/store/neighbor_table.h"
 #include "platform/clock.h"
 #include "platform/console.h"
 #include "platform/profile.h"
@@ -19,22 +23,31 @@ int main(int argc, char** argv) {
   // Before any thread exists, so that every thread inherits the mask.
   BlockStopSignals();
   StdoutConsole console;
-  if (argc < 2 || !EqualsNoCase(argv[1], "-debug")) {
-    PrintUsage(console);
-    return 0;
-  }
   std::unique_ptr<Profile> profile = MakeFileProfile();
   std::unique_ptr<RegistryStore> registry = MakeFileRegistry(DefaultRegistryRoot());
   std::unique_ptr<SystemFacts> facts = MakeLinuxSystemFacts();
   SystemClock clock;
+
   Agent agent(SettingsHost{*profile, *registry, *facts}, clock, console);
   ApplyTestTiming(agent.timing);
-  CountingDispatcher dispatcher;
-  LinuxLinkLayer link(agent, dispatcher);
-  NoopNeighborService neighbors;
-  NoopPipeService pipe;
+  EventLog log(agent.settings, *facts, clock, agent.logLock);
+  NeighborTable table(log, clock);
+  FrameDispatch dispatch(DispatchParts{agent.ports, agent.settings, agent.lists, table, clock,
+                                       agent.wake, agent.logLock, console, agent.debugLevel});
+  LinuxLinkLayer link(agent, dispatch);
+  AgentPipe pipe(agent, table);
   agent.link = &link;
-  agent.neighbors = &neighbors;
+  agent.neighbors = &table;
   agent.pipe = &pipe;
-  return RunConsole(agent, argc, argv);
+
+  SyslogSink syslog;
+  ProcessRunner commands;
+  ServiceEnvironment env{console, syslog, commands};
+  FillServiceEnvironment(env);
+  env.runAgent = [&](int c, char** v) { return RunAgent(agent, c, v); };
+  env.requestStop = [&] { RequestStop(agent); };
+  env.runDebug = [&](int c, char** v) { return RunConsole(agent, c, v); };
+  env.installPacketDriver = [&] { return InstallPacketDriver(console); };
+  env.removePacketDriver = [&] { return RemovePacketDriver(console); };
+  return ServiceEntry(argc, argv, env);
 }
