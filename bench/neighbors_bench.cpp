@@ -40,8 +40,8 @@ Bytes SwitchLldpFrame(const uint8_t source[6]) {
   Tlv(f, 3, {0x00, 0x78});
   Tlv(f, 4, Text("GigabitEthernet1/0/24"));
   Tlv(f, 5, Text("sw-access-01.example.net"));
-  Tlv(f, 6, Text("Switch Software, Version 15.2(4)E10, RELEASE SOFTWARE (fc2) Technical Support: "
-                 "http://www.example.com/techsupport Compiled Tue 31-Mar-20"));
+  Tlv(f, 6, Text("Access switch operating system, version 4.2.1 (build 311), support: "
+                 "https://support.example.com/switches, compiled 2020-03-31"));
   Tlv(f, 7, {0x00, 0x14, 0x00, 0x04});
   Tlv(f, 8, {0x05, 0x01, 10, 1, 0, 2, 0x02, 0x00, 0x00, 0x00, 0x01, 0x00});
   Tlv(f, 127, {0x00, 0x80, 0xC2, 0x01, 0x00, 0x0A});
@@ -66,9 +66,9 @@ Bytes SwitchCdpFrame() {
   CdpTlv(f, 2, {0x00, 0x00, 0x00, 0x01, 0x01, 0x01, 0xCC, 0x00, 0x04, 10, 1, 0, 2});
   CdpTlv(f, 3, Text("GigabitEthernet1/0/24"));
   CdpTlv(f, 4, {0x00, 0x00, 0x00, 0x28});
-  CdpTlv(f, 5, Text("Switch Software, Version 15.2(4)E10, RELEASE SOFTWARE (fc2)\nTechnical "
-                    "Support: http://www.example.com/techsupport\nCompiled Tue 31-Mar-20 by prod_rel_team"));
-  CdpTlv(f, 6, Text("switch WS-C2960X-48FPD-L"));
+  CdpTlv(f, 5, Text("Access switch operating system, version 4.2.1 (build 311)\nSupport: "
+                    "https://support.example.com/switches\nCompiled 2020-03-31 by the release team"));
+  CdpTlv(f, 6, Text("access switch AX-2400-48P"));
   CdpTlv(f, 10, {0x00, 0x0A});
   CdpTlv(f, 11, {0x01});
   size_t l = f.size() - 14;

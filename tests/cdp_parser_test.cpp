@@ -57,7 +57,7 @@ class CdpParserTest : public ::testing::Test {
 
 TEST_F(CdpParserTest, LldpdFrameFillsEveryField) {
   // lldpd -ccccc (CDPv2 only), tshark's decode:
-  //   IEEE 802.3 Length: 111, LLC/SNAP Cisco PID 0x2000
+  //   IEEE 802.3 Length: 111, LLC/SNAP, OUI 00:00:0c, PID 0x2000
   //   Version: 2, TTL: 20 seconds, Checksum: 0x6e4c [correct]
   //   Device ID: fixture-peer
   //   Addresses: 1, IP address: 10.77.0.1 (NLPID 0x01, length 1, 0xCC, length 4)

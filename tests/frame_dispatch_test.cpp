@@ -257,13 +257,13 @@ TEST_F(DispatchTest, Cdp8023LengthPastEnd) {
 }
 
 TEST_F(DispatchTest, DoubleSnapFormIsReadLikeThePlainOne) {
-  Bytes plain = CdpFrame().Tlv(1, "wireless-ap").Tlv(3, "Dot11Radio0").Seal();
+  Bytes plain = CdpFrame().Tlv(1, "wireless-ap").Tlv(3, "radio0").Seal();
   ASSERT_GE((plain.size() - 14 + 8) & 0xFF, 6u);  // its swapped length reads above 1500
   rig.Dispatch(DoubleSnap(plain));
   auto r = rig.Find(0, kSender);
   ASSERT_TRUE(r);
   EXPECT_EQ(FieldText(r->systemName), "wireless-ap");
-  EXPECT_EQ(FieldText(r->portDescription), "Dot11Radio0");
+  EXPECT_EQ(FieldText(r->portDescription), "radio0");
   EXPECT_EQ(rig.port(0).cdpSeen.load(), rig.clock.Now());
 }
 
