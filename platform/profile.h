@@ -27,11 +27,24 @@ std::string IniApply(std::string_view text, std::string_view section,
 // GetPrivateProfileInt's reading of a value: optional sign, leading decimal digits
 // (none gives 0), negative values wrap to unsigned 32 bits.
 uint32_t IniParseInt(std::string_view value);
+// GetInt and GetString over a text already in memory (one read of the file for
+// many keys, and every key read from the same version of it).
+uint32_t IniGetInt(std::string_view text, std::string_view section, std::string_view key,
+                   uint32_t def);
+std::string IniGetString(std::string_view text, std::string_view section, std::string_view key,
+                         std::string_view def, size_t size);
+// True when a section, key and value can be written so that they read back as
+// written: no line breaks or NULs anywhere, a key without '=' that does not start
+// like a comment or a section, a section without ']', names without surrounding
+// blanks. IniApply leaves out any edit that fails this; Profile::Write refuses it.
+bool IniEditWritable(std::string_view section, const IniEdit& edit);
 
 class Profile {
  public:
   virtual ~Profile() = default;
-  // The file's whole text; nullopt when it cannot be read.
+  // The file's whole text; a missing file reads as empty (every key takes its
+  // default, and the first write creates it); nullopt when it exists but cannot be
+  // read, so that a write never replaces a file it could not read.
   virtual std::optional<std::string> Load(const std::string& file) = 0;
   // Replaces the file with `text` in one step; false when it could not be written.
   virtual bool Store(const std::string& file, const std::string& text) = 0;
@@ -43,7 +56,9 @@ class Profile {
   // `def` (cut likewise) when the key is missing.
   std::string GetString(const std::string& file, std::string_view section, std::string_view key,
                         std::string_view def, size_t size);
-  // Writes (or, with nullopt, deletes) the keys as one file replacement.
+  // Writes (or, with nullopt, deletes) the keys as one file replacement. False
+  // when the file could not be read or written or an edit is not writable. A
+  // write that would change nothing leaves the file untouched and succeeds.
   bool Write(const std::string& file, std::string_view section, const std::vector<IniEdit>& edits);
 };
 

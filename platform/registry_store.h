@@ -28,7 +28,8 @@ using RegValues = std::map<std::string, RegValue>;
 // when the text is not a well-formed store file; `out` then holds what read well).
 std::string EncodeRegistryFile(const RegValues& values);
 bool DecodeRegistryFile(std::string_view text, RegValues& out);
-// A subkey is one plain file-name component: not empty, no '/', not "." or "..".
+// A subkey is one plain file-name component: not empty, no '/' or NUL, and not a
+// hidden name (so never "." or "..", nor the store's own lock and temporary files).
 bool IsPlainSubkey(std::string_view subkey);
 
 class RegistryStore {
@@ -41,8 +42,9 @@ class RegistryStore {
   virtual bool Delete(std::string_view subkey, std::string_view name) = 0;
 };
 
-// Files under `root`; the read-modify-write of each change is serialised and
-// replaces the subkey's file atomically.
+// Files under `root` (created 0755 when missing; files 0644); the read-modify-write
+// of each change is serialised between threads and processes and replaces the
+// subkey's file atomically. Delete of a value that is not there is a failure.
 std::unique_ptr<RegistryStore> MakeFileRegistry(std::string root);
 // The root named by $TORVANE_REGISTRY, else /var/lib/torvane.
 std::string DefaultRegistryRoot();

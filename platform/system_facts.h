@@ -19,7 +19,8 @@ class SystemFacts {
   virtual std::string CpuModel() = 0;        // /proc/cpuinfo "model name", may be empty
   virtual std::string OsName() = 0;          // PRETTY_NAME of /etc/os-release, else "Linux"
   virtual std::string KernelRelease() = 0;   // uname release, e.g. "6.1.0-18-amd64"
-  // The volume-serial stand-in: first 8 hex digits of the machine id.
+  // The volume-serial stand-in: the first 8 hex digits of /etc/machine-id, else of
+  // /var/lib/dbus/machine-id, as one 32-bit number; nullopt when neither has them.
   virtual std::optional<uint32_t> VolumeSerial() = 0;
   // The agent's own executable path (readlink of /proc/self/exe).
   virtual std::optional<std::string> ExecutablePath() = 0;
@@ -28,6 +29,9 @@ class SystemFacts {
 };
 
 std::unique_ptr<SystemFacts> MakeLinuxSystemFacts();
+// The same, reading /proc/cpuinfo, the os-release files and the machine-id files
+// under `fileRoot` instead of "/" (tests point it at a folder of their own).
+std::unique_ptr<SystemFacts> MakeLinuxSystemFacts(std::string fileRoot);
 
 // Fixed answers for tests.
 class FakeSystemFacts : public SystemFacts {

@@ -188,7 +188,7 @@ TEST_F(CdpBuilderTest, ManyAddressesStayWithinTheBufferAndAreCounted) {
 
   const size_t fitting = (kFrameBufferSize - without.size()) / 9;
   ASSERT_LT(fitting, 128u);
-  EXPECT_EQ(n, without.size() + fitting * 9);
+  ASSERT_EQ(n, without.size() + fitting * 9);
   EXPECT_EQ(Be16(f, kCdpLengthOffset), n - 14);
   long at = FindTlv(f, kCdpAddresses);
   ASSERT_GE(at, 0);

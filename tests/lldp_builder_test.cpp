@@ -399,7 +399,7 @@ TEST_F(LldpBuilderTest, ManyAddressesStayWithinTheBufferAndKeepEveryOtherTlv) {
 
   const size_t fitting = (kFrameBufferSize - without.size()) / 14;
   ASSERT_LT(fitting, 128u);
-  EXPECT_EQ(n, without.size() + fitting * 14);
+  ASSERT_EQ(n, without.size() + fitting * 14);
   EXPECT_EQ(f[n - 2], 0x00);
   EXPECT_EQ(f[n - 1], 0x00);
 

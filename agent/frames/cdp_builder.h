@@ -12,7 +12,10 @@
 
 namespace torvane {
 
-// Returns the frame length; never writes past `size`.
+// Returns the frame length; never writes past `size` (nor 1514 bytes, the most an
+// IEEE 802.3 length field can describe). Address entries that would not fit are
+// left out and the count says how many were written; a buffer smaller than the
+// 26-byte header gives 0 (nothing to send).
 size_t BuildCdpFrame(const Port& port, const AgentSettings& settings,
                      std::string_view osVersionText, const AddressTable& addresses,
                      uint8_t* frame, size_t size);

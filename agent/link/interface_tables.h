@@ -16,6 +16,11 @@ namespace torvane {
 // (so 10.0.0.1 is the bytes 0a 00 00 01 in memory).
 using Ipv4 = uint32_t;
 
+// The address a.b.c.d in that representation.
+constexpr Ipv4 MakeIpv4(uint8_t a, uint8_t b, uint8_t c, uint8_t d) {
+  return uint32_t{a} | (uint32_t{b} << 8) | (uint32_t{c} << 16) | (uint32_t{d} << 24);
+}
+
 constexpr size_t kMaxInterfaces = 128;
 constexpr size_t kMaxAddresses = 128;
 

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -66,6 +67,10 @@ struct Agent {
   std::atomic<bool> stopping{false};
   std::atomic<bool> usePacketLibrary{false};
   std::atomic<uint32_t> tickCounter{0};
+
+  // Makes the module directory the current one (chdir when empty); tests put a
+  // recorder here so that they do not move their own process.
+  std::function<bool(const char*)> changeDirectory;
 
   // Writes a console trace text under logLock when debugLevel is set.
   void Trace(std::string_view text);

@@ -75,6 +75,8 @@ int RegWriteValue(RegistryStore& reg, std::string_view subkey, std::string_view 
                   const uint8_t* data, long length);  // data null = delete; length -1 = text
 uint32_t RegReadNumber(RegistryStore& reg, std::string_view subkey, std::string_view name,
                        uint32_t def);
+// Writes "%u" of the number; a number equal to the default deletes the value (a
+// value already absent is a success: it reads as the default).
 int RegWriteNumber(RegistryStore& reg, std::string_view subkey, std::string_view name,
                    uint32_t number, uint32_t def);
 

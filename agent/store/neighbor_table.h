@@ -58,6 +58,15 @@ class NeighborTable : public NeighborService {
   Neighbor* FindNeighbor(uint32_t localPort, const uint8_t sourceMac[6]);
   // Number of records heard on a port. Caller holds tableLock.
   size_t PortNeighborCount(uint32_t localPort) const;
+  // Calls f(record, position) for each record in list order, positions from 1,
+  // until f returns false. Caller holds tableLock (the pipe's walks by position
+  // and by time mark see one consistent list).
+  template <class F>
+  void ForEachNeighborLocked(F&& f) const {
+    uint32_t position = 1;
+    for (const Node* n = head_; n; n = n->next, ++position)
+      if (!f(n->record, position)) return;
+  }
 
   // Logs the record as new (kind kNeighborLldp or kNeighborCdp), then appends a
   // copy at the tail under tableLock and counts it. The copy gets a fresh handle

@@ -24,13 +24,6 @@ void FillGigabitPort(Port& port) {
   port.ifIndex = 2;
 }
 
-Ipv4 MakeIpv4(uint8_t a, uint8_t b, uint8_t c, uint8_t d) {
-  const uint8_t bytes[4] = {a, b, c, d};
-  Ipv4 v;
-  std::memcpy(&v, bytes, 4);
-  return v;
-}
-
 void AddAddress(AddressTable& table, uint32_t ifIndex, Ipv4 address, uint8_t portListLength) {
   if (table.count >= kMaxAddresses) return;
   AddressEntry& e = table.entries[table.count++];

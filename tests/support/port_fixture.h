@@ -15,7 +15,6 @@ namespace torvane {
 void FillGigabitPort(Port& port);
 
 // a.b.c.d in network order.
-Ipv4 MakeIpv4(uint8_t a, uint8_t b, uint8_t c, uint8_t d);
 
 // Appends an entry (portListLength 0 means "not advertised on any port").
 void AddAddress(AddressTable& table, uint32_t ifIndex, Ipv4 address, uint8_t portListLength = 1);

@@ -1,0 +1,18 @@
+#include "agent/store/agent_pipe.h"
+
+#include "agent/runtime/settings.h"
+#include "agent/store/pipe_client.h"
+
+namespace torvane {
+
+bool WriteUsedValue(RegistryStore& registry) {
+  static const uint8_t kOne[] = "1";
+  return RegWriteValue(registry, "lldp", "Used", kOne, -1) != 0;
+}
+
+AgentPipe::AgentPipe(Agent& agent, NeighborTable& table, std::string path, PipeServerOptions options)
+    : handler_(PipeState{agent, table}),
+      right_([&registry = agent.host.registry] { return WriteUsedValue(registry); }),
+      server_(path.empty() ? PipePath() : std::move(path), handler_, right_, options) {}
+
+}  // namespace torvane
