@@ -41,7 +41,7 @@ Neighbor FullRecord() {
   r.lastUpdate = k20221118_100525Utc;
   r.discovered = k20221118_100525Utc - 3600;
   CopyText(r.systemName, "sw-core-1");
-  CopyText(r.systemDescription, "Switch OS 15.2(4)E");
+  CopyText(r.systemDescription, "Switch OS 4.2 (build 311)");
   r.capSupported = 0x14;
   r.capEnabled = 0x04;
   const uint8_t peer[4] = {192, 168, 1, 2};
@@ -65,7 +65,7 @@ TEST(EventLogLine, NeighbourLineByteForByte) {
             "chassisId=\"001b54aabbcc\" chassis=\"sw-core-1\" portId=\"Gi1/0/24\" "
             "port=\"GigabitEthernet1/0/24\" port-ip-addr=192.168.1.2 "
             "lastUpdate=\"2022-11-18 11:05:25\" capabilities=Br "
-            "discovered=\"2022-11-18 10:05:25\" description=\"Switch OS 15.2(4)E\" "
+            "discovered=\"2022-11-18 10:05:25\" description=\"Switch OS 4.2 (build 311)\" "
             "mode=\"100M FD\" vLanId=10 \n");
 }
 

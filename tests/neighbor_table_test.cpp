@@ -288,5 +288,34 @@ TEST_F(NeighborTableTest, IndexesAgreeWithTheListAfterManyChanges) {
   for (uint32_t p = 1; p <= 4; ++p) EXPECT_EQ(table.PortNeighborCount(p), perPort[p]);
 }
 
+TEST_F(NeighborTableTest, SendersThatLeftAndCameBackAreFoundAgain) {
+  settings.Update([](AgentSettings& s, OutsideSettings&) { s.Log = 0; });
+  std::vector<Neighbor> records;
+  std::vector<uint64_t> handles;
+  for (uint32_t i = 0; i < 2000; ++i) {
+    Neighbor r = Record(1 + i % 3, static_cast<uint8_t>(i));
+    r.sourceMac[4] = static_cast<uint8_t>(i >> 8);
+    records.push_back(r);
+    handles.push_back(table.InsertNeighbor(r, kNeighborLldp));
+  }
+  std::mt19937 random(777);
+  for (int round = 0; round < 5; ++round) {
+    for (int k = 0; k < 700; ++k) {
+      size_t i = random() % records.size();
+      if (handles[i]) {
+        table.RemoveNeighbor(handles[i]);
+        handles[i] = 0;
+      } else {
+        handles[i] = table.InsertNeighbor(records[i], kNeighborLldp);
+      }
+    }
+    std::lock_guard<std::mutex> lock(table.tableLock);
+    for (size_t i = 0; i < records.size(); ++i) {
+      Neighbor* found = table.FindNeighbor(records[i].localPort, records[i].sourceMac);
+      ASSERT_EQ(found ? found->selfHandle : 0u, handles[i]) << "round " << round << " record " << i;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace torvane

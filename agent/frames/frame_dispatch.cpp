@@ -122,7 +122,12 @@ void FrameDispatch::Receive(Port& port, const uint8_t* frame, size_t length, uin
     Neighbor* known = table.FindNeighbor(number, source);
     if (known) {
       // A known neighbour is refreshed in place, under the lock, so that aging
-      // and pipe readers never see it half written or freed.
+      // and pipe readers never see it half written or freed. Among thousands of
+      // neighbours the record is rarely in cache: ask for all of it at once
+      // rather than line by line as the parser reaches each field.
+      const char* bytes = reinterpret_cast<const char*>(known);
+      for (size_t at = 0; at < sizeof(Neighbor); at += 64) __builtin_prefetch(bytes + at, 1);
+      __builtin_prefetch(bytes + sizeof(Neighbor) - 1, 1);  // records need not start on a line
       ParseResult result = parse(*known);
       if (result == kParseRemove) {
         removeHandle = known->selfHandle;

@@ -36,8 +36,8 @@ size_t NeighborTable::AgeNeighborsAt(uint32_t now) {
 }
 
 Neighbor* NeighborTable::FindNeighbor(uint32_t localPort, const uint8_t sourceMac[6]) {
-  auto it = byKey_.find(KeyOf(localPort, sourceMac));
-  return it == byKey_.end() ? nullptr : &it->second->record;
+  Node* node = byKey_.Find(KeyOf(localPort, sourceMac));
+  return node ? &node->record : nullptr;
 }
 
 size_t NeighborTable::PortNeighborCount(uint32_t localPort) const {
@@ -52,7 +52,7 @@ uint64_t NeighborTable::InsertNeighbor(const Neighbor& record, int kind, size_t 
   // still holds when the lock is taken again below.
   {
     std::lock_guard<std::mutex> lock(tableLock);
-    if (!byKey_.contains(key) && PortNeighborCount(record.localPort) >= maxPerPort) return 0;
+    if (!byKey_.Contains(key) && PortNeighborCount(record.localPort) >= maxPerPort) return 0;
   }
   Node* node = new (std::nothrow) Node;
   if (!node) return 0;
@@ -61,10 +61,9 @@ uint64_t NeighborTable::InsertNeighbor(const Neighbor& record, int kind, size_t 
   log_.LogEvent(&node->record, kind);
 
   std::lock_guard<std::mutex> lock(tableLock);
-  auto existing = byKey_.find(key);
-  if (existing != byKey_.end()) {
+  if (Node* existing = byKey_.Find(key)) {
     // Another thread stored the same sender meanwhile: keep one record per key.
-    Neighbor& r = existing->second->record;
+    Neighbor& r = existing->record;
     uint64_t self = r.selfHandle, next = r.nextHandle;
     r = record;
     r.selfHandle = self;
@@ -81,21 +80,20 @@ uint64_t NeighborTable::InsertNeighbor(const Neighbor& record, int kind, size_t 
   node->record.nextHandle = 0;
   // The indexes allocate too; out of memory there, the record is dropped like
   // one whose own allocation failed, and nothing is left half indexed.
+  if (!byKey_.Insert(key, node)) {
+    delete node;
+    return 0;
+  }
   try {
-    auto k = byKey_.emplace(key, node).first;
+    auto h = byHandle_.emplace(handle, node).first;
     try {
-      auto h = byHandle_.emplace(handle, node).first;
-      try {
-        ++perPort_[record.localPort];
-      } catch (...) {
-        byHandle_.erase(h);
-        throw;
-      }
+      ++perPort_[record.localPort];
     } catch (...) {
-      byKey_.erase(k);
+      byHandle_.erase(h);
       throw;
     }
   } catch (const std::bad_alloc&) {
+    byKey_.Erase(key);
     delete node;
     return 0;
   }
@@ -208,12 +206,89 @@ void NeighborTable::RemoveLocked(Node* node, uint32_t now) {
   log_.LogEvent(&node->record, kLogExpired);
   Unlink(node);
   byHandle_.erase(node->record.selfHandle);
-  byKey_.erase(KeyOf(node->record.localPort, node->record.sourceMac));
+  byKey_.Erase(KeyOf(node->record.localPort, node->record.sourceMac));
   auto port = perPort_.find(node->record.localPort);
   if (port != perPort_.end() && --port->second == 0) perPort_.erase(port);
   ++counters_.deletes;
   counters_.lastChange = now;
   delete node;
+}
+
+size_t NeighborTable::KeyIndex::Hash(const Key& key) {
+  uint64_t h = key.mac ^ (uint64_t{key.port} << 48) ^ (uint64_t{key.port} >> 16);
+  h ^= h >> 33;
+  h *= 0xFF51AFD7ED558CCDull;
+  h ^= h >> 33;
+  h *= 0xC4CEB9FE1A85EC53ull;
+  h ^= h >> 33;
+  return static_cast<size_t>(h);
+}
+
+NeighborTable::Node* NeighborTable::KeyIndex::Find(const Key& key) const {
+  if (slots_.empty()) return nullptr;
+  const size_t mask = slots_.size() - 1;
+  for (size_t i = Hash(key) & mask;; i = (i + 1) & mask) {
+    const Slot& s = slots_[i];
+    if (!s.node) return nullptr;
+    if (s.mac == key.mac && s.port == key.port) return s.node;
+  }
+}
+
+bool NeighborTable::KeyIndex::Grow() {
+  std::vector<Slot> old;
+  try {
+    std::vector<Slot> bigger(slots_.empty() ? 64 : slots_.size() * 2);
+    old.swap(slots_);
+    slots_.swap(bigger);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  const size_t mask = slots_.size() - 1;
+  for (const Slot& s : old) {
+    if (!s.node) continue;
+    size_t i = Hash(Key{s.port, s.mac}) & mask;
+    while (slots_[i].node) i = (i + 1) & mask;
+    slots_[i] = s;
+  }
+  return true;
+}
+
+bool NeighborTable::KeyIndex::Insert(const Key& key, Node* node) {
+  // Kept at most half full, so probe runs stay short.
+  if ((used_ + 1) * 2 > slots_.size() && !Grow()) return false;
+  const size_t mask = slots_.size() - 1;
+  size_t i = Hash(key) & mask;
+  while (slots_[i].node) {
+    if (slots_[i].mac == key.mac && slots_[i].port == key.port) {
+      slots_[i].node = node;
+      return true;
+    }
+    i = (i + 1) & mask;
+  }
+  slots_[i] = Slot{key.mac, key.port, node};
+  ++used_;
+  return true;
+}
+
+void NeighborTable::KeyIndex::Erase(const Key& key) {
+  if (slots_.empty()) return;
+  const size_t mask = slots_.size() - 1;
+  size_t i = Hash(key) & mask;
+  while (slots_[i].node && !(slots_[i].mac == key.mac && slots_[i].port == key.port))
+    i = (i + 1) & mask;
+  if (!slots_[i].node) return;
+  // Backward shift: move later entries of the run into the hole when their home
+  // slot does not lie between the hole and them.
+  size_t hole = i;
+  for (size_t j = (hole + 1) & mask; slots_[j].node; j = (j + 1) & mask) {
+    size_t home = Hash(Key{slots_[j].port, slots_[j].mac}) & mask;
+    bool stays = hole <= j ? (hole < home && home <= j) : (hole < home || home <= j);
+    if (stays) continue;
+    slots_[hole] = slots_[j];
+    hole = j;
+  }
+  slots_[hole] = Slot{};
+  --used_;
 }
 
 }  // namespace torvane

@@ -16,6 +16,7 @@
 #include <memory>
 #include <mutex>
 #include <unordered_map>
+#include <vector>
 
 #include "agent/runtime/agent.h"
 #include "agent/store/event_log.h"
@@ -106,17 +107,34 @@ class NeighborTable : public NeighborService {
     uint64_t mac;  // six octets, first in the low byte
     bool operator==(const Key&) const = default;
   };
-  struct KeyHash {
-    size_t operator()(const Key& k) const {
-      uint64_t h = k.mac * 0x9E3779B97F4A7C15ull ^ (uint64_t{k.port} * 0xC2B2AE3D27D4EB4Full);
-      return static_cast<size_t>(h ^ (h >> 29));
-    }
-  };
   static Key KeyOf(uint32_t port, const uint8_t mac[6]) {
     uint64_t m = 0;
     for (int i = 5; i >= 0; --i) m = (m << 8) | mac[i];
     return Key{port, m};
   }
+
+  // (port, MAC) to record: open addressing with linear probing in one flat
+  // array, so that a lookup among many neighbours costs one or two cache misses
+  // before the record itself. Deletion shifts the following entries back, so no
+  // tombstones build up as neighbours come and go.
+  class KeyIndex {
+   public:
+    Node* Find(const Key& key) const;
+    bool Insert(const Key& key, Node* node);  // false when out of memory
+    void Erase(const Key& key);
+    bool Contains(const Key& key) const { return Find(key) != nullptr; }
+
+   private:
+    struct Slot {
+      uint64_t mac = 0;
+      uint32_t port = 0;
+      Node* node = nullptr;  // null: empty slot
+    };
+    static size_t Hash(const Key& key);
+    bool Grow();
+    std::vector<Slot> slots_;
+    size_t used_ = 0;
+  };
 
   // All under tableLock.
   Node* FindNode(uint64_t handle);
@@ -132,7 +150,7 @@ class NeighborTable : public NeighborService {
   size_t count_ = 0;
   uint64_t nextSequence_ = 1;
   std::unordered_map<uint64_t, Node*> byHandle_;
-  std::unordered_map<Key, Node*, KeyHash> byKey_;
+  KeyIndex byKey_;
   std::unordered_map<uint32_t, size_t> perPort_;
   RemoteTableCounters counters_;
 };

@@ -139,7 +139,7 @@ LldpFrame& LldpFrame::Raw(const Bytes& bytes) {
 // ---- CDP ----
 
 CdpFrame::CdpFrame(uint8_t version, uint8_t ttl) {
-  bytes_ = {0x01, 0x00, 0x0C, 0xCC, 0xCC, 0xCC, 0x02, 0x00, 0x00, 0x00, 0x00, 0x02,
+  bytes_ = {0x01, 0x00, 0x0C, 0xCC, 0xCC, 0xCC, 0x02, 0x00, 0x00, 0x00, 0x00, 0x01,
             0x00, 0x00, 0xAA, 0xAA, 0x03, 0x00, 0x00, 0x0C, 0x20, 0x00, version, ttl,
             0x00, 0x00};
 }
@@ -243,6 +243,12 @@ ReceiveRig::ReceiveRig(uint32_t ports, long zoneOffset) : facts(zoneOffset) {
 }
 
 ReceiveRig::~ReceiveRig() = default;
+
+void ReceiveRig::Dispatch(const Bytes& frame, size_t portIndex) {
+  auto exact = std::make_unique<uint8_t[]>(frame.size() ? frame.size() : 1);
+  if (!frame.empty()) std::memcpy(exact.get(), frame.data(), frame.size());
+  dispatch->DispatchFrame(portTable[portIndex], exact.get(), frame.size());
+}
 
 std::optional<Neighbor> ReceiveRig::Find(size_t portIndex, const uint8_t mac[6]) {
   std::lock_guard<std::mutex> lock(table->tableLock);

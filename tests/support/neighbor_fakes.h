@@ -101,7 +101,8 @@ class LldpFrame {
   Bytes bytes_;
 };
 
-// A CDP frame: 802.3 length and checksum filled in by Seal.
+// A CDP frame: 802.3 length and checksum filled in by Seal. Source
+// 02:00:00:00:00:01, like LldpFrame's, unless told otherwise.
 class CdpFrame {
  public:
   explicit CdpFrame(uint8_t version = 2, uint8_t ttl = 180);
@@ -135,9 +136,9 @@ struct ReceiveRig {
   ~ReceiveRig();
 
   Port& port(size_t i = 0) { return portTable[i]; }
-  void Dispatch(const Bytes& frame, size_t portIndex = 0) {
-    dispatch->DispatchFrame(portTable[portIndex], frame.data(), frame.size());
-  }
+  // Hands the frame over in a buffer of exactly its size, so that a read past it
+  // is caught under the address sanitizer.
+  void Dispatch(const Bytes& frame, size_t portIndex = 0);
   // The record for (port, MAC), copied under tableLock.
   std::optional<Neighbor> Find(size_t portIndex, const uint8_t mac[6]);
   std::optional<Neighbor> Find(size_t portIndex, std::initializer_list<uint8_t> mac);
