@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "agent/runtime/agent.h"
-#include "agent/runtime/noop_services.h"
+#include "tests/support/noop_services.h"
 #include "common/bytes.h"
 #include "platform/profile.h"
 #include "platform/registry_store.h"
