@@ -181,7 +181,12 @@ class LinuxNetHost : public NetHost {
     if (!PlainName(ifName)) return std::nullopt;
     HardwareAddress hw{};
     auto addrLen = ReadAttribute(ifName, "addr_len");
-    auto len = addrLen ? ParseInteger(*addrLen) : std::nullopt;
+    // A plain number, not an optional: g++ 12 at -O1 and above warns falsely
+    // about an optional read here.
+    long len = -1;
+    if (addrLen) {
+      if (auto parsed = ParseInteger(*addrLen)) len = static_cast<long>(*parsed);
+    }
     if (roots_.kernelCalls) {
       IoctlSocket sock;
       ifreq ifr{};
@@ -189,7 +194,7 @@ class LinuxNetHost : public NetHost {
       if (!sock.Call(SIOCGIFHWADDR, &ifr)) return std::nullopt;
       hw.family = ifr.ifr_hwaddr.sa_family;
       size_t n = sizeof ifr.ifr_hwaddr.sa_data;  // 14
-      if (len && *len >= 0 && static_cast<size_t>(*len) < n) n = static_cast<size_t>(*len);
+      if (len >= 0 && static_cast<size_t>(len) < n) n = static_cast<size_t>(len);
       else if (hw.family == kArpEther) n = 6;
       hw.length = static_cast<uint8_t>(n);
       std::memcpy(hw.bytes, ifr.ifr_hwaddr.sa_data, n);
