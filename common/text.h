@@ -1,6 +1,7 @@
 // Small helpers for the fixed, NUL-terminated text fields of the records.
 #pragma once
 
+#include <cstdarg>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -45,5 +46,9 @@ inline bool EqualsNoCase(std::string_view a, std::string_view b) {
   }
   return true;
 }
+
+// printf into a string, whatever its length.
+std::string VFormatText(const char* format, va_list args);
+__attribute__((format(printf, 1, 2))) std::string FormatText(const char* format, ...);
 
 }  // namespace torvane

@@ -38,17 +38,8 @@ std::string UnitPath(const ServiceEnvironment& env) { return env.unitDir + "/" +
 __attribute__((format(printf, 1, 2))) std::string Format(const char* format, ...) {
   va_list args;
   va_start(args, format);
-  va_list again;
-  va_copy(again, args);
-  int n = std::vsnprintf(nullptr, 0, format, args);
+  std::string out = VFormatText(format, args);
   va_end(args);
-  std::string out;
-  if (n > 0) {
-    out.resize(static_cast<size_t>(n) + 1);
-    std::vsnprintf(out.data(), out.size(), format, again);
-    out.resize(static_cast<size_t>(n));
-  }
-  va_end(again);
   return out;
 }
 

@@ -9,6 +9,7 @@
 #include "agent/frames/lldp_builder.h"
 #include "agent/link/link_layer.h"
 #include "agent/runtime/agent.h"
+#include "agent/store/text_forms.h"
 #include "common/text.h"
 
 namespace torvane {
@@ -328,13 +329,6 @@ size_t ModuleDirectoryOf(std::string_view path, char* buffer, size_t size) {
   return slash + 1;
 }
 
-std::string TimestampText(SystemFacts& facts, time_t t) {
-  std::tm tm{};
-  long offset = 0;
-  if (!facts.LocalTime(t, tm, offset)) return std::string();
-  char text[32];
-  size_t n = std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &tm);
-  return std::string(text, n);
-}
+std::string TimestampText(SystemFacts& facts, time_t t) { return FormatLocalTime(facts, t); }
 
 }  // namespace torvane
