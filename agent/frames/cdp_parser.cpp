@@ -131,13 +131,7 @@ ParseResult ParseCdpFrame(Port& port, Neighbor& record, const uint8_t* frame, si
   record.portIdSubtype = 3;
   record.portId.length = 6;
   std::memcpy(record.portId.bytes, frame + 6, 6);
-  std::memset(record.portDescription, 0, sizeof record.portDescription);
-  std::memset(record.systemName, 0, sizeof record.systemName);
-  std::memset(record.systemDescription, 0, sizeof record.systemDescription);
-  record.capSupported = 0;
-  record.capEnabled = 0;
-  std::memset(record.portAddress, 0, 4);
-  record.manAddrCount = 0;
+  ClearAdvertisedFields(record);
 
   ByteReader in(frame + 26, length - 26);
   CdpWalk walk;

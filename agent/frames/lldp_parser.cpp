@@ -136,15 +136,7 @@ ParseResult ParseLldpFrame(Port& port, Neighbor& record, const uint8_t* frame, s
         record.ttl = Fold(value);
         CommitId(chassis, record.chassisIdSubtype, record.chassisId);
         CommitId(portId, record.portIdSubtype, record.portId);
-        // What a neighbour stops sending disappears with the next frame; VLAN,
-        // MAU, frame size and the address arrays keep their last values.
-        std::memset(record.portDescription, 0, sizeof record.portDescription);
-        std::memset(record.systemName, 0, sizeof record.systemName);
-        std::memset(record.systemDescription, 0, sizeof record.systemDescription);
-        record.capSupported = 0;
-        record.capEnabled = 0;
-        std::memset(record.portAddress, 0, 4);
-        record.manAddrCount = 0;
+        ClearAdvertisedFields(record);
         break;
       case 4:
         ReadText(value, v, record.portDescription);

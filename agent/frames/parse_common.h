@@ -48,6 +48,20 @@ inline void FillPortFields(const Port& port, Neighbor& record, const uint8_t* fr
   std::memcpy(record.sourceMac, frame + 6, 6);
 }
 
+// Clears what a neighbour states afresh in every frame: its texts, capabilities,
+// port address and management address count. VLAN, MAU type, frame size, mode and
+// the address arrays keep their last values (a neighbour that stops sending those
+// TLVs keeps what it said).
+inline void ClearAdvertisedFields(Neighbor& record) {
+  std::memset(record.portDescription, 0, sizeof record.portDescription);
+  std::memset(record.systemName, 0, sizeof record.systemName);
+  std::memset(record.systemDescription, 0, sizeof record.systemDescription);
+  record.capSupported = 0;
+  record.capEnabled = 0;
+  std::memset(record.portAddress, 0, 4);
+  record.manAddrCount = 0;
+}
+
 // The first non-zero stored management address, else 0.
 inline void PickPortAddress(Neighbor& record) {
   uint32_t n = record.manAddrCount < 8 ? record.manAddrCount : 8;
