@@ -82,13 +82,6 @@ Bytes SwitchCdpFrame() {
   return f;
 }
 
-Ipv4 Address(uint8_t a, uint8_t b, uint8_t c, uint8_t d) {
-  const uint8_t bytes[4] = {a, b, c, d};
-  Ipv4 v;
-  std::memcpy(&v, bytes, 4);
-  return v;
-}
-
 struct ParseSetup {
   ParseSetup() {
     port.number = 1;
@@ -97,8 +90,8 @@ struct ParseSetup {
     for (uint8_t i = 0; i < 4; ++i) {
       AddressEntry& e = addresses.entries[addresses.count++];
       e.ifIndex = 2 + (i % 2);
-      e.address = Address(10, i, 0, 10);
-      e.mask = Address(255, 255, 255, 0);
+      e.address = MakeIpv4(10, i, 0, 10);
+      e.mask = MakeIpv4(255, 255, 255, 0);
     }
     settings.MedDevType = 4;
     context.settings = &settings;
@@ -146,22 +139,6 @@ void BM_ParseCdpFrame(benchmark::State& state) {
 }
 BENCHMARK(BM_ParseCdpFrame);
 
-class QuietFacts : public SystemFacts {
- public:
-  std::string HostName(uint32_t) override { return "bench"; }
-  std::string CpuModel() override { return {}; }
-  std::string OsName() override { return "Linux"; }
-  std::string KernelRelease() override { return {}; }
-  std::optional<uint32_t> VolumeSerial() override { return std::nullopt; }
-  std::optional<std::string> ExecutablePath() override { return std::nullopt; }
-  bool LocalTime(time_t, std::tm&, long&) override { return false; }
-};
-
-class NullConsole : public Console {
- public:
-  void Write(std::string_view) override {}
-};
-
 constexpr uint32_t kBenchPorts = 8;
 
 // The receive side with 10,000 neighbours spread over eight ports.
@@ -183,8 +160,8 @@ struct DispatchSetup {
       p.linkStatus = kLinkConnected;
       AddressEntry& e = l.addresses.entries[l.addresses.count++];
       e.ifIndex = 2 + i;
-      e.address = Address(10, 1, static_cast<uint8_t>(i), 10);
-      e.mask = Address(255, 255, 255, 0);
+      e.address = MakeIpv4(10, 1, static_cast<uint8_t>(i), 10);
+      e.mask = MakeIpv4(255, 255, 255, 0);
     }
     ports.portCount = kBenchPorts;
     lists.Publish(l);
@@ -203,7 +180,7 @@ struct DispatchSetup {
   }
 
   SystemClock clock;
-  QuietFacts facts;
+  FakeSystemFacts facts;
   NullConsole console;
   SettingsStore settings;
   PublishedLists lists;

@@ -24,30 +24,6 @@ class FuzzClock : public Clock {
   uint32_t now = 1700000000;
 };
 
-// The log is off here; the facts are never asked.
-class QuietFacts : public SystemFacts {
- public:
-  std::string HostName(uint32_t) override { return "fuzz"; }
-  std::string CpuModel() override { return {}; }
-  std::string OsName() override { return "Linux"; }
-  std::string KernelRelease() override { return {}; }
-  std::optional<uint32_t> VolumeSerial() override { return std::nullopt; }
-  std::optional<std::string> ExecutablePath() override { return std::nullopt; }
-  bool LocalTime(time_t, std::tm&, long&) override { return false; }
-};
-
-class NullConsole : public Console {
- public:
-  void Write(std::string_view) override {}
-};
-
-Ipv4 Address(uint8_t a, uint8_t b, uint8_t c, uint8_t d) {
-  const uint8_t bytes[4] = {a, b, c, d};
-  Ipv4 v;
-  std::memcpy(&v, bytes, 4);
-  return v;
-}
-
 struct Rig {
   Rig() {
     settings.Update([](AgentSettings& s, OutsideSettings& o) {
@@ -70,8 +46,8 @@ struct Rig {
       p.linkStatus = kLinkConnected;
       AddressEntry& e = l.addresses.entries[l.addresses.count++];
       e.ifIndex = 2 + i;
-      e.address = Address(10, 77, static_cast<uint8_t>(i), 5);
-      e.mask = Address(255, 255, 255, 0);
+      e.address = MakeIpv4(10, 77, static_cast<uint8_t>(i), 5);
+      e.mask = MakeIpv4(255, 255, 255, 0);
     }
     ports.portCount = 2;
     lists.Publish(l);
@@ -82,7 +58,7 @@ struct Rig {
   }
 
   FuzzClock clock;
-  QuietFacts facts;
+  FakeSystemFacts facts;
   NullConsole console;
   SettingsStore settings;
   PublishedLists lists;

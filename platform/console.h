@@ -19,6 +19,12 @@ class StdoutConsole : public Console {
   void Write(std::string_view text) override;
 };
 
+// Drops everything (benchmarks and fuzzing, where nothing reads the traces).
+class NullConsole : public Console {
+ public:
+  void Write(std::string_view) override {}
+};
+
 class CaptureConsole : public Console {
  public:
   void Write(std::string_view text) override {

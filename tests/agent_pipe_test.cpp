@@ -80,7 +80,7 @@ std::vector<WriteRequest> EveryWrite(AgentFixture& f) {
   AgentSettings settings = f.agent.settings.Get();
   settings.txInterval = 120;
   AddressEntry entry{};
-  entry.address = pipetest::Address(10, 0, 0, 5);
+  entry.address = MakeIpv4(10, 0, 0, 5);
   entry.portListLength = 1;
   Neighbor first{};
   f.table.CopyFirstNeighbor(first);

@@ -262,7 +262,7 @@ TEST_F(PipeHandlerTest, AddressPortListWriteRefusals) {
   tooLong.portListLength = 17;
   EXPECT_EQ(AskData(kPipeSetAddress, Image(tooLong)), StatusOnly(8));
   AddressEntry unknown = e;
-  unknown.address = pipetest::Address(10, 1, 1, 1);
+  unknown.address = MakeIpv4(10, 1, 1, 1);
   EXPECT_EQ(AskData(kPipeSetAddress, Image(unknown)), StatusOnly(8));
   EXPECT_TRUE(static_cast<MemoryRegistry&>(f.registry).keys["lldp"].empty());
 }

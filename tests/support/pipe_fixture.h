@@ -33,13 +33,6 @@ class StepClock : public Clock {
   std::atomic<uint32_t> now{1700000000};
 };
 
-inline Ipv4 Address(uint8_t a, uint8_t b, uint8_t c, uint8_t d) {
-  uint8_t bytes[4] = {a, b, c, d};
-  Ipv4 out;
-  std::memcpy(&out, bytes, 4);
-  return out;
-}
-
 inline void SetId(IdField& field, std::string_view bytes) {
   field = IdField{};
   field.length = static_cast<uint8_t>(bytes.size() < 67 ? bytes.size() : 67);
@@ -132,15 +125,15 @@ struct AgentFixture {
   // 127.0.0.1 (ifIndex 1), 10.0.0.5 (2), 192.168.1.1 (3), 10.0.0.2 (9, no port).
   void AddAddresses() {
     InterfaceLists lists = *agent.lists.Get();
-    const Ipv4 addresses[] = {Address(127, 0, 0, 1), Address(10, 0, 0, 5), Address(192, 168, 1, 1),
-                              Address(10, 0, 0, 2)};
+    const Ipv4 addresses[] = {MakeIpv4(127, 0, 0, 1), MakeIpv4(10, 0, 0, 5), MakeIpv4(192, 168, 1, 1),
+                              MakeIpv4(10, 0, 0, 2)};
     const uint32_t ifIndexes[] = {1, 2, 3, 9};
     for (uint32_t i = 0; i < 4; ++i) {
       AddressEntry& e = lists.addresses.entries[i];
       e = AddressEntry{};
       e.ifIndex = ifIndexes[i];
       e.address = addresses[i];
-      e.mask = Address(255, 255, 255, 0);
+      e.mask = MakeIpv4(255, 255, 255, 0);
       e.portListLength = 16;
       e.portList[0] = static_cast<uint8_t>(0x80 >> i);
     }
