@@ -8,7 +8,6 @@
 
 #include <chrono>
 #include <cstdio>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -232,35 +231,6 @@ TEST(SnmpRequest, RequestIdWrapsAsUnsigned) {
 
 // ---- walks over a small MIB ----
 
-// Answers Get and GetNext from a sorted table, noSuchName (2) past its end.
-AgentScript MiniMib(std::map<std::vector<uint32_t>, VarBind> mib) {
-  return [mib](const ReceivedRequest& r, size_t) {
-    std::vector<VarBind> out;
-    for (const Oid& name : r.names) {
-      auto it = r.type == asn::kGetNextRequest ? mib.upper_bound(name.subids) : mib.find(name.subids);
-      if (it == mib.end()) {
-        VarBind none;
-        none.name = name;
-        return std::vector<Reply>{Now(make_response(r.request_id, {none}, {"tarlow", 0, asn::kGetResponse, 2, 1}))};
-      }
-      out.push_back(it->second);
-    }
-    return std::vector<Reply>{Now(make_response(r.request_id, out))};
-  };
-}
-
-std::map<std::vector<uint32_t>, VarBind> SmallMib() {
-  std::map<std::vector<uint32_t>, VarBind> mib;
-  auto add = [&](VarBind v) { mib[v.name.subids] = v; };
-  add(octets_binding("1.3.6.1.2.1.1.1.0", "box"));
-  add(testing::integer_binding("1.3.6.1.2.1.2.1.0", asn::kInteger, 2));
-  add(octets_binding("1.3.6.1.2.1.2.2.1.2.1", "lo"));
-  add(testing::integer_binding("1.3.6.1.2.1.2.2.1.10.1", asn::kCounter, 4000000000u));
-  add(testing::oid_binding("1.3.6.1.2.1.2.2.1.22.1", "0.0"));
-  add(testing::integer_binding("1.3.6.1.2.1.4.1.0", asn::kInteger, 1));
-  return mib;
-}
-
 std::string Walk(Engine& e, uint8_t type, const std::string& start) {
   std::FILE* f = std::tmpfile();
   EXPECT_EQ(snmp_walk_to_file(e.target, type, start, false, f), 3);
@@ -273,7 +243,7 @@ std::string Walk(Engine& e, uint8_t type, const std::string& start) {
 }
 
 TEST(SnmpWalk, WritesEachObjectAndEndsAtSubtreeEnd) {
-  FakeAgent agent(MiniMib(SmallMib()));
+  FakeAgent agent(testing::mib_script(testing::small_mib()));
   Engine e(agent.port());
   EXPECT_EQ(Walk(e, asn::kGetNextRequest, "1.3.6.1.2.1.2"),
             "1.3.6.1.2.1.2\n"
@@ -286,7 +256,7 @@ TEST(SnmpWalk, WritesEachObjectAndEndsAtSubtreeEnd) {
 }
 
 TEST(SnmpWalk, ErrorStatusEndsWithoutEndLine) {
-  FakeAgent agent(MiniMib(SmallMib()));
+  FakeAgent agent(testing::mib_script(testing::small_mib()));
   Engine e(agent.port());
   EXPECT_EQ(Walk(e, asn::kGetNextRequest, "1.3.6.1.2.1.4"), "1.3.6.1.2.1.4\n1.3.6.1.2.1.4.1.0\nInteger\n1 ( 0x1 )\n");
 }
@@ -310,13 +280,13 @@ TEST(SnmpWalk, AgentGoingBackwardsStops) {
 }
 
 TEST(SnmpWalk, GetReadsOneObject) {
-  FakeAgent agent(MiniMib(SmallMib()));
+  FakeAgent agent(testing::mib_script(testing::small_mib()));
   Engine e(agent.port());
   EXPECT_EQ(Walk(e, asn::kGetRequest, kSysDescr), "1.3.6.1.2.1.1.1.0\n1.3.6.1.2.1.1.1.0\nOctetstring\nbox\n");
 }
 
 TEST(SnmpWalk, StartTooLongToSendEndsAtSetup) {
-  FakeAgent agent(MiniMib(SmallMib()));
+  FakeAgent agent(testing::mib_script(testing::small_mib()));
   Engine e(agent.port());
   std::string start = "1.3";
   for (int i = 0; i < 127; ++i) start += ".1";  // 129 sub-identifiers

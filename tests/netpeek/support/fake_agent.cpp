@@ -150,6 +150,45 @@ VarBind oid_binding(const std::string& oid, const std::string& value) {
   return v;
 }
 
+AgentScript mib_script(MibTable mib, std::string community) {
+  return [mib = std::move(mib), community = std::move(community)](const ReceivedRequest& r, size_t) {
+    if (!r.parsed || r.community != community) return std::vector<Reply>{};
+    std::vector<VarBind> out;
+    for (const Oid& name : r.names) {
+      auto it = r.type == asn::kGetNextRequest ? mib.upper_bound(name.subids) : mib.find(name.subids);
+      if (it == mib.end()) {
+        std::vector<VarBind> asked;
+        for (const Oid& n : r.names) {
+          VarBind v;
+          v.name = n;
+          asked.push_back(v);
+        }
+        ResponseOptions error;
+        error.community = community;
+        error.error_status = 2;  // noSuchName
+        error.error_index = static_cast<int32_t>(out.size() + 1);
+        return std::vector<Reply>{{0, make_response(r.request_id, asked, error)}};
+      }
+      out.push_back(it->second);
+    }
+    ResponseOptions ok;
+    ok.community = community;
+    return std::vector<Reply>{{0, make_response(r.request_id, out, ok)}};
+  };
+}
+
+MibTable small_mib() {
+  MibTable mib;
+  auto add = [&](VarBind v) { mib[v.name.subids] = v; };
+  add(octets_binding("1.3.6.1.2.1.1.1.0", "box"));
+  add(integer_binding("1.3.6.1.2.1.2.1.0", asn::kInteger, 2));
+  add(octets_binding("1.3.6.1.2.1.2.2.1.2.1", "lo"));
+  add(integer_binding("1.3.6.1.2.1.2.2.1.10.1", asn::kCounter, 4000000000u));
+  add(oid_binding("1.3.6.1.2.1.2.2.1.22.1", "0.0"));
+  add(integer_binding("1.3.6.1.2.1.4.1.0", asn::kInteger, 1));
+  return mib;
+}
+
 uint16_t closed_udp_port() {
   int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   sockaddr_in a{};

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -76,6 +77,12 @@ VarBind octets_binding(const std::string& oid, const std::string& value, uint8_t
 VarBind oid_binding(const std::string& oid, const std::string& value);
 // The request parsed back (for scripts); parsed is false when it does not parse.
 ReceivedRequest parse_request(const Bytes& bytes);
+// An agent over a sorted table: Get and GetNext answered from it, noSuchName (2)
+// past its end; requests with another community are not answered (as snmpd does).
+using MibTable = std::map<std::vector<uint32_t>, VarBind>;
+AgentScript mib_script(MibTable mib, std::string community = "tarlow");
+MibTable small_mib();  // a system description, an interface table of one row, ip
+
 // A UDP port on 127.0.0.1 that was free a moment ago and has no listener.
 uint16_t closed_udp_port();
 
