@@ -39,6 +39,7 @@ int run_batch(SnmpTarget& target, const ViewerSettings& settings, NetpeekIo& io)
     std::FILE* scratch = std::tmpfile();
     if (scratch) {
       snmp_walk_to_file(target, type, settings.walk_oid_text, settings.numeric, scratch);
+      if (std::fflush(scratch) != 0 || std::ferror(scratch)) scratchFailed = true;
       std::rewind(scratch);
     } else {
       scratchFailed = true;
@@ -53,7 +54,7 @@ int run_batch(SnmpTarget& target, const ViewerSettings& settings, NetpeekIo& io)
 
   int status = kExitDone;
   if (scratchFailed) {
-    Line(io.err, "netpeek: cannot create a temporary file");
+    Line(io.err, "netpeek: cannot write a temporary file");
     status = kExitCannotWrite;
   }
   const std::string path = proposed_file_name(target.host, model.title()) + ".txt";

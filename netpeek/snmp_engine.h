@@ -33,7 +33,7 @@ enum class SnmpOutcome : uint8_t {
 struct SnmpCounters {
   uint64_t sent = 0;               // datagrams sent, resends included
   uint64_t stale_resends = 0;      // resends caused by a dropped datagram
-  uint64_t refusals = 0;           // ICMP port unreachable reports
+  uint64_t refusals = 0;           // ICMP unreachable reports
   uint64_t oversize = 0;           // datagrams over 1460 bytes
   uint64_t unparsable = 0;         // header or PDU did not parse
   uint64_t not_response = 0;       // a PDU other than GetResponse (an echoed request)
@@ -89,7 +89,8 @@ bool snmp_connect(SnmpTarget& target, std::string_view name);
 // version (0 or 1) and community adopted. Anything else is dropped, and the first
 // drop of each try sends the request again. Tries are timeout_ms apart; after
 // (retries + 1) x timeout_ms from the first send the exchange ends with "SNMP retry
-// count exceeded", whatever keeps arriving. An ICMP refusal is no answer.
+// count exceeded", whatever keeps arriving. An ICMP error (port or host
+// unreachable) is no answer.
 int snmp_request(SnmpTarget& target, uint8_t pdu_type, std::span<VarBind>& bindings,
                  int32_t& error_status, int32_t& error_index);
 

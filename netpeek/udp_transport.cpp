@@ -98,8 +98,10 @@ class LinuxUdpTransport final : public UdpTransport {
   }
 
  private:
+  // ICMP errors reported for an earlier datagram on the connected socket: port or
+  // host unreachable. They say nothing about this request's answer.
   static IoResult Error(int e) {
-    if (e == ECONNREFUSED) return {IoStatus::kRefused, 0, e};
+    if (e == ECONNREFUSED || e == EHOSTUNREACH || e == ENETUNREACH || e == EHOSTDOWN) return {IoStatus::kRefused, 0, e};
     return {IoStatus::kFailed, 0, e};
   }
   int fd_ = -1;

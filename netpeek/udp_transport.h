@@ -13,7 +13,7 @@ namespace torvane::netpeek {
 
 enum class IoStatus : uint8_t {
   kOk,
-  kRefused,     // an ICMP port unreachable came back for an earlier datagram
+  kRefused,     // an ICMP error (port, host or network unreachable) for an earlier datagram
   kNothing,     // nothing to read (yet)
   kOversize,    // a datagram larger than the buffer: dropped whole
   kFailed,      // any other error; error holds errno
