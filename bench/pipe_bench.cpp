@@ -11,8 +11,8 @@
 #include <string>
 
 #include "agent/store/agent_pipe.h"
-#include "agent/store/pipe_client.h"
-#include "agent/store/pipe_records.h"
+#include "records/pipe_client.h"
+#include "records/pipe_records.h"
 #include "nbrlist/nbrlist.h"
 #include "tests/support/pipe_fixture.h"
 

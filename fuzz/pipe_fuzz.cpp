@@ -9,7 +9,7 @@
 #include <cstring>
 
 #include "agent/store/pipe_handler.h"
-#include "agent/store/pipe_records.h"
+#include "records/pipe_records.h"
 #include "common/bytes.h"
 #include "tests/support/pipe_fixture.h"
 

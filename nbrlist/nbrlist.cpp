@@ -3,8 +3,8 @@
 #include <cstring>
 #include <string>
 
-#include "agent/store/pipe_records.h"
-#include "agent/store/text_forms.h"
+#include "records/pipe_records.h"
+#include "records/text_forms.h"
 #include "common/text.h"
 
 namespace torvane {

@@ -10,8 +10,8 @@
 #include <string>
 #include <string_view>
 
-#include "agent/store/neighbor.h"
-#include "agent/store/pipe_client.h"
+#include "records/neighbor.h"
+#include "records/pipe_client.h"
 #include "platform/system_facts.h"
 
 namespace torvane {

@@ -17,8 +17,8 @@
 
 #include <gtest/gtest.h>
 
-#include "agent/store/pipe_client.h"
-#include "agent/store/pipe_records.h"
+#include "records/pipe_client.h"
+#include "records/pipe_records.h"
 #include "common/bytes.h"
 #include "tests/support/pipe_fixture.h"
 #include "tests/support/pipe_test_support.h"

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "agent/frames/cdp_builder.h"
-#include "agent/store/text_forms.h"
+#include "records/text_forms.h"
 #include "common/text.h"
 #include "tests/support/neighbor_fakes.h"
 #include "tests/support/port_fixture.h"

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <string>
 
-#include "agent/store/text_forms.h"
+#include "records/text_forms.h"
 #include "common/text.h"
 #include "tests/support/neighbor_fakes.h"
 

@@ -10,8 +10,8 @@
 
 #include <gtest/gtest.h>
 
-#include "agent/store/pipe_records.h"
-#include "agent/store/text_forms.h"
+#include "records/pipe_records.h"
+#include "records/text_forms.h"
 #include "common/bytes.h"
 #include "tests/support/pipe_fixture.h"
 

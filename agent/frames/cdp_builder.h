@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "agent/link/interface_tables.h"
-#include "agent/runtime/agent_settings.h"
+#include "records/agent_settings.h"
 #include "agent/runtime/port.h"
 
 namespace torvane {

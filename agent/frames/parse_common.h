@@ -9,9 +9,9 @@
 #include <mutex>
 
 #include "agent/link/interface_tables.h"
-#include "agent/runtime/agent_settings.h"
+#include "records/agent_settings.h"
 #include "agent/runtime/port.h"
-#include "agent/store/neighbor.h"
+#include "records/neighbor.h"
 #include "platform/clock.h"
 #include "platform/console.h"
 

@@ -21,7 +21,7 @@
 #include <optional>
 #include <thread>
 
-#include "agent/store/pipe_client.h"
+#include "records/pipe_client.h"
 #include "common/text.h"
 #include "platform/profile.h"
 #include "platform/registry_store.h"

@@ -9,7 +9,7 @@
 #include <string_view>
 
 #include "agent/link/interface_tables.h"
-#include "agent/runtime/agent_settings.h"
+#include "records/agent_settings.h"
 #include "platform/profile.h"
 #include "platform/registry_store.h"
 #include "platform/system_facts.h"

@@ -9,7 +9,7 @@
 #include "agent/frames/lldp_builder.h"
 #include "agent/link/link_layer.h"
 #include "agent/runtime/agent.h"
-#include "agent/store/text_forms.h"
+#include "records/text_forms.h"
 #include "common/text.h"
 
 namespace torvane {

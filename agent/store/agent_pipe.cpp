@@ -1,7 +1,7 @@
 #include "agent/store/agent_pipe.h"
 
 #include "agent/runtime/settings.h"
-#include "agent/store/pipe_client.h"
+#include "records/pipe_client.h"
 
 namespace torvane {
 

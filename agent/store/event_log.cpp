@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "agent/store/text_forms.h"
+#include "records/text_forms.h"
 #include "common/text.h"
 
 namespace torvane {

@@ -11,7 +11,7 @@
 #include <string_view>
 
 #include "agent/runtime/settings.h"
-#include "agent/store/neighbor.h"
+#include "records/neighbor.h"
 #include "platform/clock.h"
 #include "platform/system_facts.h"
 

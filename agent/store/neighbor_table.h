@@ -20,7 +20,7 @@
 
 #include "agent/runtime/agent.h"
 #include "agent/store/event_log.h"
-#include "agent/store/neighbor.h"
+#include "records/neighbor.h"
 #include "platform/clock.h"
 
 namespace torvane {

@@ -5,8 +5,8 @@
 #include <string>
 
 #include "agent/runtime/settings.h"
-#include "agent/store/pipe_records.h"
-#include "agent/store/text_forms.h"
+#include "records/pipe_records.h"
+#include "records/text_forms.h"
 #include "common/bytes.h"
 #include "common/text.h"
 

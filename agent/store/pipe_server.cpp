@@ -11,7 +11,7 @@
 #include <cstring>
 #include <system_error>
 
-#include "agent/store/pipe_records.h"
+#include "records/pipe_records.h"
 
 namespace torvane {
 

@@ -2,7 +2,7 @@
 // without reading a file.
 #pragma once
 
-#include "agent/runtime/agent_settings.h"
+#include "records/agent_settings.h"
 
 namespace torvane {
 

@@ -1,4 +1,4 @@
-#include "agent/link/interface_tables.h"
+#include "records/address_table.h"
 
 namespace torvane {
 

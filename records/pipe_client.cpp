@@ -1,4 +1,4 @@
-#include "agent/store/pipe_client.h"
+#include "records/pipe_client.h"
 
 #include <poll.h>
 #include <sys/socket.h>
@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "agent/store/pipe_records.h"
+#include "records/pipe_records.h"
 #include "common/bytes.h"
 
 namespace torvane {

@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "agent/runtime/agent_settings.h"
+#include "records/agent_settings.h"
 
 namespace torvane {
 

@@ -1,4 +1,4 @@
-#include "agent/store/text_forms.h"
+#include "records/text_forms.h"
 
 #include <cstdio>
 #include <cstring>

@@ -8,9 +8,9 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "agent/link/interface_tables.h"
-#include "agent/runtime/agent_settings.h"
-#include "agent/store/neighbor.h"
+#include "records/address_table.h"
+#include "records/agent_settings.h"
+#include "records/neighbor.h"
 
 namespace torvane {
 

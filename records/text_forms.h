@@ -9,8 +9,8 @@
 #include <string>
 #include <string_view>
 
-#include "agent/link/interface_tables.h"
-#include "agent/runtime/agent_settings.h"
+#include "records/address_table.h"
+#include "records/agent_settings.h"
 #include "platform/system_facts.h"
 
 namespace torvane {
