@@ -47,6 +47,12 @@ inline bool EqualsNoCase(std::string_view a, std::string_view b) {
   return true;
 }
 
+// Length of the valid UTF-8 sequence that starts at s[i] (1 for ASCII), or 0 when
+// none does: a stray continuation byte, a cut sequence, an overlong form, a
+// surrogate or a value above U+10FFFF. Texts from peers and agents are any bytes;
+// whoever prints them decides per sequence what to do with the invalid ones.
+size_t Utf8SequenceLength(std::string_view s, size_t i);
+
 // printf into a string, whatever its length.
 std::string VFormatText(const char* format, va_list args);
 __attribute__((format(printf, 1, 2))) std::string FormatText(const char* format, ...);
