@@ -3,9 +3,11 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 
@@ -20,21 +22,66 @@ std::string PipePath() {
   return kDefaultPipePath;
 }
 
+namespace {
+
+constexpr long long kNoDeadline = -1;
+
+long long NowMs() {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+// Waits until fd is ready for `events` or the deadline passes: true when ready
+// (or in error, which the next call on the socket reports), false on time-out.
+bool WaitReady(int fd, short events, long long deadline) {
+  for (;;) {
+    int wait = -1;
+    if (deadline != kNoDeadline) {
+      long long left = deadline - NowMs();
+      if (left <= 0) return false;
+      wait = left > INT_MAX ? INT_MAX : static_cast<int>(left);
+    }
+    pollfd p{fd, events, 0};
+    int rc = poll(&p, 1, wait);
+    if (rc > 0) return true;
+    if (rc == 0) return false;
+    if (errno != EINTR) return true;
+  }
+}
+
+}  // namespace
+
 bool PipeConnection::Open(const std::string& path) {
   Close();
-  std::string where = path.empty() ? PipePath() : path;
+  path_ = path.empty() ? PipePath() : path;
+  return Connect(timeoutMs_);
+}
+
+bool PipeConnection::Connect(int timeoutMs) {
+  Close();
   sockaddr_un addr{};
   addr.sun_family = AF_UNIX;
-  if (where.size() >= sizeof addr.sun_path) return false;
-  std::memcpy(addr.sun_path, where.data(), where.size());
-  int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
-  if (fd < 0) return false;
+  if (path_.empty() || path_.size() >= sizeof addr.sun_path) {
+    failure_ = PipeFailure::kCannotOpen;
+    return false;
+  }
+  std::memcpy(addr.sun_path, path_.data(), path_.size());
+  // With a time limit the socket never blocks: a full backlog at the agent
+  // fails the connect (EAGAIN) instead of holding the caller in it.
+  const int nonBlocking = timeoutMs > 0 ? SOCK_NONBLOCK : 0;
+  int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | nonBlocking, 0);
+  if (fd < 0) {
+    failure_ = PipeFailure::kCannotOpen;
+    return false;
+  }
   int rc;
   do {
     rc = connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr);
   } while (rc < 0 && errno == EINTR);
   if (rc < 0) {
     close(fd);
+    failure_ = PipeFailure::kCannotOpen;
     return false;
   }
   fd_ = fd;
@@ -46,55 +93,53 @@ void PipeConnection::Close() {
   fd_ = -1;
 }
 
-namespace {
-
-// Waits until fd is ready for `events`; false on time-out or error.
-bool WaitReady(int fd, short events, int timeoutMs) {
-  if (timeoutMs <= 0) return true;
-  pollfd p{fd, events, 0};
-  int rc;
-  do {
-    rc = poll(&p, 1, timeoutMs);
-  } while (rc < 0 && errno == EINTR);
-  return rc > 0;
+long PipeConnection::Fail(PipeFailure why) {
+  Close();
+  failure_ = why;
+  return -1;
 }
-
-}  // namespace
 
 long PipeConnection::Transact(const uint8_t* request, size_t length, uint8_t* reply,
                               size_t capacity) {
   // An empty message cannot be told from a closed connection on the other side.
-  if (fd_ < 0 || length == 0 || length > kPipeMessageMax) {
-    Close();
-    return -1;
+  if (length == 0 || length > kPipeMessageMax) return Fail(PipeFailure::kBadRequest);
+  if (fd_ < 0) return Fail(PipeFailure::kCannotOpen);
+  failure_ = PipeFailure::kNone;
+  const long long deadline = timeoutMs_ > 0 ? NowMs() + timeoutMs_ : kNoDeadline;
+  long got = Exchange(request, length, reply, capacity, deadline);
+  if (got >= 0 || failure_ != PipeFailure::kBroken) return got;
+
+  // The agent closed the connection before answering: once more on a new one.
+  int left = 0;
+  if (deadline != kNoDeadline) {
+    long long ms = deadline - NowMs();
+    if (ms <= 0) return Fail(PipeFailure::kTimedOut);
+    left = static_cast<int>(ms);
   }
-  if (!WaitReady(fd_, POLLOUT, timeoutMs_)) {
-    Close();
-    return -1;
+  if (!Connect(left)) return -1;
+  return Exchange(request, length, reply, capacity, deadline);
+}
+
+long PipeConnection::Exchange(const uint8_t* request, size_t length, uint8_t* reply,
+                              size_t capacity, long long deadline) {
+  const int dontWait = deadline != kNoDeadline ? MSG_DONTWAIT : 0;
+  for (;;) {
+    if (dontWait && !WaitReady(fd_, POLLOUT, deadline)) return Fail(PipeFailure::kTimedOut);
+    ssize_t sent = send(fd_, request, length, MSG_NOSIGNAL | dontWait);
+    if (sent == static_cast<ssize_t>(length)) break;
+    if (sent < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+    return Fail(PipeFailure::kBroken);
   }
-  ssize_t sent;
-  do {
-    sent = send(fd_, request, length, MSG_NOSIGNAL);
-  } while (sent < 0 && errno == EINTR);
-  if (sent != static_cast<ssize_t>(length)) {
-    Close();
-    return -1;
+  for (;;) {
+    if (dontWait && !WaitReady(fd_, POLLIN, deadline)) return Fail(PipeFailure::kTimedOut);
+    // MSG_TRUNC makes the kernel report the message's real length, so a reply
+    // larger than the buffer shows as such instead of passing as a cut one.
+    ssize_t got = recv(fd_, reply, capacity, MSG_TRUNC | dontWait);
+    if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+    if (got <= 0) return Fail(PipeFailure::kBroken);
+    if (static_cast<size_t>(got) > capacity) return Fail(PipeFailure::kReplyTooLong);
+    return got;
   }
-  if (!WaitReady(fd_, POLLIN, timeoutMs_)) {
-    Close();
-    return -1;
-  }
-  ssize_t got;
-  // MSG_TRUNC makes the kernel report the message's real length, so a reply
-  // larger than the buffer shows as such instead of passing as a cut one.
-  do {
-    got = recv(fd_, reply, capacity, MSG_TRUNC);
-  } while (got < 0 && errno == EINTR);
-  if (got <= 0 || static_cast<size_t>(got) > capacity) {
-    Close();
-    return -1;
-  }
-  return got;
 }
 
 bool ReplyAccepted(const uint8_t* reply, size_t length, size_t expected) {
