@@ -1,13 +1,12 @@
 #include "records/pipe_client.h"
 
-#include <poll.h>
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
 #include <cstdlib>
 #include <cstring>
 
@@ -32,22 +31,12 @@ long long NowMs() {
   return static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
 }
 
-// Waits until fd is ready for `events` or the deadline passes: true when ready
-// (or in error, which the next call on the socket reports), false on time-out.
-bool WaitReady(int fd, short events, long long deadline) {
-  for (;;) {
-    int wait = -1;
-    if (deadline != kNoDeadline) {
-      long long left = deadline - NowMs();
-      if (left <= 0) return false;
-      wait = left > INT_MAX ? INT_MAX : static_cast<int>(left);
-    }
-    pollfd p{fd, events, 0};
-    int rc = poll(&p, 1, wait);
-    if (rc > 0) return true;
-    if (rc == 0) return false;
-    if (errno != EINTR) return true;
-  }
+// Sets the socket's send or receive time-out (SO_SNDTIMEO, SO_RCVTIMEO).
+bool SetWait(int fd, int option, long long milliseconds) {
+  timeval tv{};
+  tv.tv_sec = static_cast<time_t>(milliseconds / 1000);
+  tv.tv_usec = static_cast<suseconds_t>((milliseconds % 1000) * 1000);
+  return setsockopt(fd, SOL_SOCKET, option, &tv, sizeof tv) == 0;
 }
 
 }  // namespace
@@ -67,8 +56,8 @@ bool PipeConnection::Connect(int timeoutMs) {
     return false;
   }
   std::memcpy(addr.sun_path, path_.data(), path_.size());
-  // With a time limit the socket never blocks: a full backlog at the agent
-  // fails the connect (EAGAIN) instead of holding the caller in it.
+  // With a time limit the connect never blocks: a full backlog at the agent
+  // fails it (EAGAIN) instead of holding the caller in it.
   const int nonBlocking = timeoutMs > 0 ? SOCK_NONBLOCK : 0;
   int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | nonBlocking, 0);
   if (fd < 0) {
@@ -79,13 +68,26 @@ bool PipeConnection::Connect(int timeoutMs) {
   do {
     rc = connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr);
   } while (rc < 0 && errno == EINTR);
-  if (rc < 0) {
+  // Sends and receives then block, each for at most the socket's time-outs: two
+  // system calls a transaction, where waiting in poll first would take four.
+  if (rc < 0 || (nonBlocking && (fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0 ||
+                                 !SetWait(fd, SO_SNDTIMEO, timeoutMs) || !SetWait(fd, SO_RCVTIMEO, timeoutMs)))) {
     close(fd);
     failure_ = PipeFailure::kCannotOpen;
     return false;
   }
   fd_ = fd;
+  receiveWaitMs_ = timeoutMs;
   return true;
+}
+
+void PipeConnection::SetTimeout(int milliseconds) {
+  timeoutMs_ = milliseconds > 0 ? milliseconds : 0;
+  if (fd_ < 0) return;
+  // An open socket takes the new limit at once (0: no limit).
+  SetWait(fd_, SO_SNDTIMEO, timeoutMs_);
+  SetWait(fd_, SO_RCVTIMEO, timeoutMs_);
+  receiveWaitMs_ = timeoutMs_;
 }
 
 void PipeConnection::Close() {
@@ -120,22 +122,36 @@ long PipeConnection::Transact(const uint8_t* request, size_t length, uint8_t* re
   return Exchange(request, length, reply, capacity, deadline);
 }
 
-long PipeConnection::Exchange(const uint8_t* request, size_t length, uint8_t* reply,
-                              size_t capacity, long long deadline) {
-  const int dontWait = deadline != kNoDeadline ? MSG_DONTWAIT : 0;
+long PipeConnection::Exchange(const uint8_t* request, size_t length, uint8_t* reply, size_t capacity,
+                              long long deadline) {
+  // Without a limit the socket blocks as long as the agent takes; with one, its
+  // time-outs bound each call and the receive gets what the send left of the
+  // transaction's time.
   for (;;) {
-    if (dontWait && !WaitReady(fd_, POLLOUT, deadline)) return Fail(PipeFailure::kTimedOut);
-    ssize_t sent = send(fd_, request, length, MSG_NOSIGNAL | dontWait);
+    ssize_t sent = send(fd_, request, length, MSG_NOSIGNAL);
     if (sent == static_cast<ssize_t>(length)) break;
-    if (sent < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+    if (sent < 0 && errno == EINTR && (deadline == kNoDeadline || NowMs() < deadline)) continue;
+    if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
+      return Fail(PipeFailure::kTimedOut);
     return Fail(PipeFailure::kBroken);
   }
   for (;;) {
-    if (dontWait && !WaitReady(fd_, POLLIN, deadline)) return Fail(PipeFailure::kTimedOut);
+    if (deadline != kNoDeadline) {
+      long long left = deadline - NowMs();
+      if (left <= 0) return Fail(PipeFailure::kTimedOut);
+      // The receive time-out is changed only when the send took a noticeable
+      // part of the time, and set back for the next transaction.
+      long long want = left < timeoutMs_ - 2 ? left : timeoutMs_;
+      if (want != receiveWaitMs_) {
+        if (!SetWait(fd_, SO_RCVTIMEO, want)) return Fail(PipeFailure::kBroken);
+        receiveWaitMs_ = want;
+      }
+    }
     // MSG_TRUNC makes the kernel report the message's real length, so a reply
     // larger than the buffer shows as such instead of passing as a cut one.
-    ssize_t got = recv(fd_, reply, capacity, MSG_TRUNC | dontWait);
-    if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+    ssize_t got = recv(fd_, reply, capacity, MSG_TRUNC);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return Fail(PipeFailure::kTimedOut);
     if (got <= 0) return Fail(PipeFailure::kBroken);
     if (static_cast<size_t>(got) > capacity) return Fail(PipeFailure::kReplyTooLong);
     return got;

@@ -41,7 +41,7 @@ class PipeConnection {
   // The longest a whole transaction may take (sending, waiting for the reply and
   // a reconnect); 0 (the default) waits as long as the agent takes. With a limit
   // a full backlog at the agent fails the open at once instead of waiting in it.
-  void SetTimeout(int milliseconds) { timeoutMs_ = milliseconds; }
+  void SetTimeout(int milliseconds);
 
   // Sends `request` (one message, 1 to 2048 bytes) and receives the reply into
   // `reply`. Returns the reply's length, or -1 when the exchange failed (the
@@ -65,6 +65,7 @@ class PipeConnection {
 
   int fd_ = -1;
   int timeoutMs_ = 0;
+  long long receiveWaitMs_ = 0;  // the socket's receive time-out as last set
   std::string path_;
   PipeFailure failure_ = PipeFailure::kNone;
 };
