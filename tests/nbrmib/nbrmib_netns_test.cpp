@@ -170,7 +170,7 @@ class NbrmibNetns : public ::testing::TestWithParam<Host> {
           return !Rows(Snmp("snmpwalk -v2c -c tarlow -On", kLldp + "4.1.1.9")).empty();
         },
         20s))
-        << Snmp("snmpwalk -v2c -c tarlow -On", kLldp + "4") << ReadFile(dir + "/agent.out");
+        << Snmp("snmpwalk -v2c -c tarlow -On", kLldp + "4");
   }
 
   void TearDown() override {
@@ -178,9 +178,19 @@ class NbrmibNetns : public ::testing::TestWithParam<Host> {
     if (lab && snmpdPid > 0) StopSnmpd();
     if (lab && agent > 0) lab->Stop(agent, SIGINT, 10s);
     if (lab && lldpd > 0) lab->Stop(lldpd, SIGTERM, 10s);
-    if (HasFailure() && lab) {
-      std::printf("--- snmpd\n%s\n--- subagent\n%s\n--- agent\n%s\n", ReadFile(dir + "/snmpd.out").c_str(),
-                  ReadFile(dir + "/subagent.out").c_str(), ReadFile(dir + "/agent.out").c_str());
+    // Whatever the sanitizers found in our programs and in snmpd with our
+    // library (they report at exit too); every run has its own output file.
+    std::vector<std::string> logs;
+    std::error_code ec;
+    if (lab)
+      for (const auto& e : std::filesystem::directory_iterator(dir, ec))
+        if (e.path().extension() == ".out" && e.path().filename() != "lldpd.out") logs.push_back(e.path());
+    std::sort(logs.begin(), logs.end());
+    for (const std::string& log : logs) {
+      const std::string text = ReadFile(log);
+      EXPECT_EQ(text.find("Sanitizer"), std::string::npos) << log << "\n" << text;
+      EXPECT_EQ(text.find("runtime error"), std::string::npos) << log << "\n" << text;
+      if (HasFailure()) std::printf("--- %s\n%s\n", log.c_str(), text.c_str());
     }
     lab.reset();
   }
@@ -188,7 +198,7 @@ class NbrmibNetns : public ::testing::TestWithParam<Host> {
   pid_t StartAgent() {
     return lab->Spawn(nsOurs, {dir + "/agent/lldp", "-debug"},
                       {"TORVANE_REGISTRY=" + dir + "/registry", "TORVANE_PIPE=" + pipe, "TORVANE_PASS_MS=1000"},
-                      dir + "/agent.out");
+                      Log("agent"));
   }
 
   bool StartSnmpd() {
@@ -214,7 +224,7 @@ class NbrmibNetns : public ::testing::TestWithParam<Host> {
       argv.push_back(a);
     snmpdPid = lab->Spawn(nsOurs, argv,
                           {"MIBS=", "SNMP_PERSISTENT_DIR=" + dir + "/snmp-state", "TORVANE_PIPE=" + pipe},
-                          dir + "/snmpd.out");
+                          Log("snmpd"));
     return snmpdPid > 0 && Eventually([&] {
              return Snmp("snmpget -v2c -c tarlow -On", ".1.3.6.1.2.1.1.1.0").find("STRING") != std::string::npos;
            });
@@ -231,7 +241,7 @@ class NbrmibNetns : public ::testing::TestWithParam<Host> {
   bool StartSubagent() {
     subagentPid = lab->Spawn(nsOurs, {subagent, "-x", dir + "/snmp/agentx.sock", "-l", library, "-p", "1"},
                              {"TORVANE_PIPE=" + pipe, "SNMP_PERSISTENT_DIR=" + dir + "/snmp-client"},
-                             dir + "/subagent.out");
+                             Log("subagent"));
     return subagentPid > 0 && Eventually([&] { return !Rows(Snmp("snmpwalk -v2c -c tarlow -On", kLldp + "1")).empty(); });
   }
 
@@ -262,6 +272,14 @@ class NbrmibNetns : public ::testing::TestWithParam<Host> {
     return ttls;
   }
 
+  // A new output file for each run of a program: "<name><run>.out".
+  std::string Log(const std::string& name) {
+    lastLog[name] = dir + "/" + name + std::to_string(++runs[name]) + ".out";
+    return lastLog[name];
+  }
+
+  std::map<std::string, int> runs;
+  std::map<std::string, std::string> lastLog;
   std::unique_ptr<NetnsLab> lab;
   std::string nsOurs, nsPeer, dir, binary, library, subagent, lldpdSocket, pipe, ourMac;
   pid_t agent = -1, lldpd = -1, snmpdPid = -1, subagentPid = -1;
@@ -417,7 +435,7 @@ TEST_P(NbrmibNetns, WalksSetsAndRestarts) {
     StopSnmpd();
     ASSERT_TRUE(StartSnmpd());
     EXPECT_TRUE(Eventually([&] { return !Rows(Snmp("snmpwalk -v2c -c tarlow -On", kLldp + "1.1")).empty(); }, 10s))
-        << ReadFile(dir + "/subagent.out");
+        << ReadFile(lastLog["subagent"]);
   } else {
     StopSnmpd();
     ASSERT_TRUE(StartSnmpd());
