@@ -1,3 +1,4 @@
+// ctest-labels: unit;threaded
 // The subagent's pipe calls over a real socket, against a small server that
 // misbehaves in the ways an agent (or something posing as one) can: a reply
 // longer than a message, a length field near 2^32, a connection closed between
