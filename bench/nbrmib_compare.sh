@@ -59,11 +59,13 @@ snmp() {
 }
 walk_v1() { snmp snmpwalk "$table" -v1 -c tarlow -On -t 10 -r 0; }
 walk_bulk() { snmp snmpbulkwalk "$table" -v2c -c tarlow -On -t 10 -r 0; }
-# Rows (instances of lldpRemSysName) and values a walk returns.
+# walk_counts WALK: sets rows and values to what one walk returns (instances of
+# lldpRemSysName, and all of the table's).
 walk_counts() {
   local out
   out=$("$@" 2>&1)
-  echo "$(grep -c "^$table.1.9\." <<< "$out" || true) rows, $(grep -c "^$table\." <<< "$out" || true) values"
+  rows=$(grep -c "^$table.1.9\." <<< "$out" || true)
+  values=$(grep -c "^$table\." <<< "$out" || true)
 }
 
 # measure NAME PIDS...: times both walks (median of $runs) and reports the CPU the
@@ -72,9 +74,17 @@ measure() {
   local name=$1
   shift
   local -A before
-  local p
+  local p total=0
   for p in "$@"; do before[$p]=$(lab_ticks "$p"); done
-  echo "  snmpwalk -v1: $(walk_counts walk_v1); snmpbulkwalk -v2c: $(walk_counts walk_bulk)"
+  # Each walk runs once to count and $runs times timed.
+  local walked_values=0 counts=""
+  walk_counts walk_v1
+  counts="snmpwalk -v1: $rows rows, $values values"
+  walked_values=$((walked_values + values * (runs + 1)))
+  walk_counts walk_bulk
+  counts+="; snmpbulkwalk -v2c: $rows rows, $values values"
+  walked_values=$((walked_values + values * (runs + 1)))
+  echo "  $counts"
   time_runs walk_v1
   printf -v "v1_$name" '%s' "$median_ms"
   echo "  snmpwalk -v1:       median $median_ms ms (runs: $all_runs)"
@@ -83,10 +93,15 @@ measure() {
   echo "  snmpbulkwalk -v2c:  median $median_ms ms (runs: $all_runs)"
   local line="  CPU over the measured walks (incl. the count above):"
   for p in "$@"; do
+    local ticks=$(( $(lab_ticks "$p") - ${before[$p]} ))
+    total=$((total + ticks))
     line+=" $(tr '\0' ' ' < "/proc/$p/cmdline" 2>/dev/null | cut -d' ' -f1 | xargs basename 2>/dev/null)($p)"
-    line+=" $(awk -v t=$(( $(lab_ticks "$p") - ${before[$p]} )) -v hz="$clk_tck" 'BEGIN { printf "%.2f", t / hz }') s;"
+    line+=" $(awk -v t="$ticks" -v hz="$clk_tck" 'BEGIN { printf "%.2f", t / hz }') s;"
   done
   echo "$line"
+  printf -v "cpu_$name" '%s' "$(awk -v t="$total" -v hz="$clk_tck" -v n="$walked_values" \
+    'BEGIN { if (n == 0) print "n/a"; else printf "%.1f", t / hz / n * 1e6 }')"
+  echo "  CPU of these processes per value walked: $(eval echo "\$cpu_$name") us ($walked_values values)"
 }
 
 echo "== our agent (one port, MaxNeighbors $target)"
@@ -139,4 +154,6 @@ printf '%-22s %11s ms %15s ms\n' "ours, AgentX" "$v1_agentx" "$bulk_agentx"
 printf '%-22s %11s ms %15s ms\n' "lldpd, AgentX" "$v1_lldpd" "$bulk_lldpd"
 echo "dlmod / lldpd:  v1 $(lab_ratio "$v1_dlmod" "$v1_lldpd"), bulk $(lab_ratio "$bulk_dlmod" "$bulk_lldpd") (target: at most 0.5)"
 echo "AgentX / lldpd: v1 $(lab_ratio "$v1_agentx" "$v1_lldpd"), bulk $(lab_ratio "$bulk_agentx" "$bulk_lldpd") (target: at most 1)"
+echo "CPU per value walked (snmpd and the serving processes; snmpwalk not counted): dlmod $cpu_dlmod us," \
+     "AgentX $cpu_agentx us, lldpd $cpu_lldpd us"
 echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)"

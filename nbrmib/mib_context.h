@@ -42,6 +42,9 @@ struct MibContext {
   MibErrorReason reason = MibErrorReason::kNone;
   // Set once the host announces its requests itself (a GETBULK spans queries).
   bool hostBeginsRequests = false;
+  // This query found the remote address table empty from its first row: its
+  // other column has no rows either (each costs one request per neighbour).
+  bool noRemoteAddresses = false;
 };
 
 }  // namespace torvane

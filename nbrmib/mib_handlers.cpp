@@ -1,5 +1,6 @@
 #include "nbrmib/mib_handlers.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "nbrmib/mib_table.h"
@@ -147,6 +148,8 @@ bool CursorAfter(const NeighborCursor& a, const NeighborCursor& b) {
   return AsNumber(a.address) > AsNumber(b.address);
 }
 
+bool FindNeighborAddress(MibContext& ctx, const UINT* index, UINT* found);
+
 // The agent answers a new row with the record's own first address in entry 0,
 // which need not be its smallest: the walk would then skip every address below
 // it. The row is entered at its smallest address instead.
@@ -160,7 +163,17 @@ void MoveSmallestAddressToFront(Neighbor& r, uint32_t count) {
   r.manAddrIfNumber[0] = r.manAddrIfNumber[best];
 }
 
+// The row after `index`. Once this query found no row from the very first, the
+// other column is known to have none either.
 bool NeighborAddressNext(MibContext& ctx, const UINT* index, UINT* found) {
+  const bool fromFirst = std::all_of(index, index + 8, [](UINT v) { return v == 0; });
+  if (fromFirst && ctx.noRemoteAddresses) return false;
+  const bool got = FindNeighborAddress(ctx, index, found);
+  if (fromFirst && !got) ctx.noRemoteAddresses = true;
+  return got;
+}
+
+bool FindNeighborAddress(MibContext& ctx, const UINT* index, UINT* found) {
   NeighborCursor c{};
   c.timeMark = index[0] / 100;
   c.port = index[1];

@@ -372,6 +372,7 @@ BOOL MibQuery(MibContext& ctx, BYTE requestType, SnmpVarBindList* bindings, AsnI
   AsnInteger32 index = 0;
   if (!ctx.hostBeginsRequests) ctx.pipe.BeginRequest();
   ctx.reason = MibErrorReason::kNone;
+  ctx.noRemoteAddresses = false;
   if (requestType == SNMP_PDU_SET) ctx.snapshots.clear();
   if (requestType != SNMP_PDU_GET && requestType != SNMP_PDU_GETNEXT && requestType != SNMP_PDU_SET) {
     status = SNMP_ERRORSTATUS_GENERR;

@@ -191,6 +191,17 @@ TEST_F(MibQueryTest, GetOfMissingInstances) {
   }
 }
 
+TEST_F(MibQueryTest, EmptyRemoteAddressTableIsCrossedOnce) {
+  for (Neighbor& n : agent.neighbors) n.manAddrCount = 0;
+  // From the last remote row to the first local extension object: one request
+  // ends lldpRemTable's last column, one per neighbour and one more cross the
+  // address table (its second column needs none), one finds port 1.
+  Bindings b({Lldp({4, 1, 1, 12, 500, 2, 3})});
+  ASSERT_EQ(Query(SNMP_PDU_GETNEXT, b), 0);
+  EXPECT_EQ(b.Name(0), Lldp({5, 4623, 1, 2, 1, 1, 4, 1}));
+  EXPECT_EQ(agent.transactions, 1 + 3 + 1 + 1);
+}
+
 TEST_F(MibQueryTest, AgentDownWalkShowsNothing) {
   agent.state = FakeAgent::State::kDown;
   EXPECT_TRUE(Walk(Lldp({})).empty());
