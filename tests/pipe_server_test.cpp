@@ -109,7 +109,10 @@ class PipeServerTest : public ::testing::Test {
 
 TEST_F(PipeServerTest, AnswersRequestsOnAWorldConnectableSocket) {
   PipeServer server(path, handler, right);
+  // The socket is 0666 whatever the process's umask, and the umask stays as it was.
+  mode_t oldMask = umask(027);
   server.Start();
+  EXPECT_EQ(umask(oldMask), 027u);
   ASSERT_TRUE(server.Listening());
   struct stat st{};
   ASSERT_EQ(stat(path.c_str(), &st), 0);
@@ -185,6 +188,42 @@ TEST_F(PipeServerTest, RunningAgentKeepsItsSocket) {
   ASSERT_TRUE(pipe.Open(path));
   EXPECT_TRUE(Echo(pipe, "still the first"));
   EXPECT_EQ(otherHandler.calls.load(), 0);
+}
+
+// Where the socket's folder is writable by others, someone may swap the new
+// socket for a symlink the moment it appears: the agent must not give the link's
+// target its mode.
+TEST_F(PipeServerTest, SocketModeIsNotSetThroughASwappedPath) {
+  std::string victim = dir / "victim";
+  ASSERT_TRUE(testing::WriteWholeFile(victim, "secret", 0600));
+  ASSERT_EQ(chmod(victim.c_str(), 0600), 0);
+  std::string link = dir / "link";
+  std::atomic<bool> done{false};
+  std::atomic<long> swaps{0};
+  std::thread swapper([&] {
+    while (!done) {
+      unlink(link.c_str());
+      if (symlink(victim.c_str(), link.c_str()) == 0 && rename(link.c_str(), path.c_str()) == 0)
+        swaps++;
+    }
+  });
+  int created = 0;
+  auto end = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+  for (int i = 0; i < 5000 && std::chrono::steady_clock::now() < end; ++i) {
+    ino_t inode = 0;
+    int fd = CreateQueryPipe(path, &inode);
+    if (fd >= 0) {
+      created++;
+      close(fd);
+    }
+    struct stat st{};
+    ASSERT_EQ(stat(victim.c_str(), &st), 0);
+    ASSERT_EQ(st.st_mode & 0777, 0600u) << "after " << i << " starts";
+  }
+  done = true;
+  swapper.join();
+  EXPECT_GT(swaps.load(), 0);
+  EXPECT_GT(created, 0);
 }
 
 TEST_F(PipeServerTest, OversizedAndMalformedMessagesEndOnlyTheirClient) {

@@ -1,5 +1,6 @@
 #include "agent/store/pipe_server.h"
 
+#include <sched.h>
 #include <sys/fsuid.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -10,6 +11,7 @@
 #include <cerrno>
 #include <cstring>
 #include <system_error>
+#include <thread>
 
 #include "records/pipe_records.h"
 
@@ -59,6 +61,34 @@ long RawSetGroups(const std::vector<gid_t>& groups) {
 uid_t CurrentFsuid() { return static_cast<uid_t>(setfsuid(static_cast<uid_t>(-1))); }
 gid_t CurrentFsgid() { return static_cast<gid_t>(setfsgid(static_cast<gid_t>(-1))); }
 
+// Binds the socket so that its file is made with mode 0666: every local user may
+// connect, and what a client may change is decided per connection by the
+// write-right check. The mode is given at creation, never by a chmod of the path
+// afterwards, which would follow whatever someone with write access to the
+// folder put there meanwhile. Linux makes the file with the socket's own mode
+// (set by fchmod before the bind) less the umask. The umask belongs to every
+// thread of the process, so the bind runs on a short thread of its own with a
+// private file-system context, where the umask can be 0 without touching files
+// that other threads create meanwhile.
+bool BindConnectableByAll(int fd, const sockaddr* address, socklen_t length) {
+  if (fchmod(fd, 0666) != 0) return false;
+  bool bound = false;
+  try {
+    std::thread binder([&] {
+      // Should the kernel refuse a private context, the mask is the process's
+      // for the moment of the bind.
+      unshare(CLONE_FS);
+      mode_t old = umask(0);
+      bound = bind(fd, address, length) == 0;
+      umask(old);
+    });
+    binder.join();
+  } catch (const std::system_error&) {
+    return false;
+  }
+  return bound;
+}
+
 }  // namespace
 
 WriteRight RunAsPeer(const PeerIdentity& peer, const std::function<bool()>& attempt) {
@@ -106,15 +136,18 @@ int CreateQueryPipe(const std::string& path, ino_t* inode) {
 
   int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
   if (fd < 0) return -1;
-  if (bind(fd, sa, sizeof addr) != 0) {
+  if (!BindConnectableByAll(fd, sa, sizeof addr)) {
     close(fd);
     return -1;
   }
-  // Every local user may connect; what a client may change is decided per
-  // connection by the write-right check.
+  // What is at the path now is ours only when it is a socket; a link or a file
+  // put there in the meantime is left alone, and this start fails.
   struct stat mine{};
-  if (chmod(path.c_str(), 0666) != 0 || stat(path.c_str(), &mine) != 0 ||
-      listen(fd, SOMAXCONN) != 0) {
+  if (lstat(path.c_str(), &mine) != 0 || !S_ISSOCK(mine.st_mode)) {
+    close(fd);
+    return -1;
+  }
+  if (listen(fd, SOMAXCONN) != 0) {
     unlink(path.c_str());
     close(fd);
     return -1;
