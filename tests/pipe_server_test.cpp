@@ -105,6 +105,13 @@ class PipeServerTest : public ::testing::Test {
   std::string path = dir / "pipe";
   EchoHandler handler;
   FixedRight right;
+  // For tests of the whole pipe from one user, whoever runs them.
+  PipeServerOptions oneUserMayTakeAll = [] {
+    PipeServerOptions o;
+    o.rootReserve = 0;
+    o.perUserMax = o.maxClients;
+    return o;
+  }();
 };
 
 TEST_F(PipeServerTest, AnswersRequestsOnAWorldConnectableSocket) {
@@ -258,7 +265,7 @@ TEST_F(PipeServerTest, OversizedAndMalformedMessagesEndOnlyTheirClient) {
 }
 
 TEST_F(PipeServerTest, TurnsAwayClientsBeyondTheLimit) {
-  PipeServer server(path, handler, right);
+  PipeServer server(path, handler, right, oneUserMayTakeAll);
   server.Start();
   std::vector<std::unique_ptr<PipeConnection>> clients;
   for (int i = 0; i < 255; ++i) {
@@ -286,8 +293,51 @@ TEST_F(PipeServerTest, TurnsAwayClientsBeyondTheLimit) {
   EXPECT_TRUE(Echo(*clients.front(), "the first still works"));
 }
 
+TEST(PipeSlots, ShareOfEachUserAndRootsReserve) {
+  PipeServerOptions o;  // 255 slots, the last 32 for root, 16 for each other user
+  struct Case {
+    uid_t uid;
+    size_t active, ofUser;
+    bool free;
+  } cases[] = {
+      {1000, 0, 0, true},      {1000, 100, 15, true},  {1000, 100, 16, false},
+      {1000, 222, 0, true},    {1000, 223, 0, false},  {1000, 254, 0, false},
+      {0, 223, 200, true},     {0, 254, 254, true},    {0, 255, 0, false},
+      {65534, 300, 0, false},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(PipeSlotFree(c.uid, c.active, c.ofUser, o), c.free)
+        << "uid " << c.uid << ", " << c.active << " active, " << c.ofUser << " of the user";
+  o.rootReserve = 300;  // a reserve larger than the pipe leaves nothing to the others
+  EXPECT_FALSE(PipeSlotFree(1000, 0, 0, o));
+  EXPECT_TRUE(PipeSlotFree(0, 0, 0, o));
+}
+
+TEST_F(PipeServerTest, IdleConnectionIsClosedABusyOneIsNot) {
+  PipeServerOptions options;
+  options.idleTimeout = std::chrono::milliseconds(300);
+  PipeServer server(path, handler, right, options);
+  server.Start();
+  PipeConnection idle, busy;
+  ASSERT_TRUE(idle.Open(path));
+  ASSERT_TRUE(busy.Open(path));
+  ASSERT_TRUE(Echo(idle, "then quiet"));
+  ASSERT_TRUE(Echo(busy, "first"));
+  // The busy client asks every 50 ms for three idle times; the slot of the quiet
+  // one is freed meanwhile.
+  for (int i = 0; i < 18; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_TRUE(Echo(busy, "again " + std::to_string(i)));
+  }
+  EXPECT_EQ(server.ActiveClients(), 1u);
+  EXPECT_FALSE(Echo(idle, "too late"));
+  EXPECT_FALSE(idle.IsOpen());
+  ASSERT_TRUE(idle.Open(path));  // a new connection is served as any other
+  EXPECT_TRUE(Echo(idle, "back"));
+}
+
 TEST_F(PipeServerTest, TwoHundredClientsThousandRequestsEachAllAnswered) {
-  PipeServer server(path, handler, right);
+  PipeServer server(path, handler, right, oneUserMayTakeAll);
   server.Start();
   constexpr int kClients = 200;
   constexpr int kRequests = 1000;
@@ -332,7 +382,7 @@ TEST_F(PipeServerTest, TwoHundredClientsThousandRequestsEachAllAnswered) {
 }
 
 TEST_F(PipeServerTest, StopEndsIdleClientsAndTheListener) {
-  PipeServer server(path, handler, right);
+  PipeServer server(path, handler, right, oneUserMayTakeAll);
   server.Start();
   std::vector<std::unique_ptr<PipeConnection>> clients;
   for (int i = 0; i < 20; ++i) {

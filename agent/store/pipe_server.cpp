@@ -89,6 +89,14 @@ bool BindConnectableByAll(int fd, const sockaddr* address, socklen_t length) {
   return bound;
 }
 
+void SetTimeout(int fd, int option, std::chrono::milliseconds limit) {
+  if (limit.count() <= 0) return;
+  timeval tv{};
+  tv.tv_sec = static_cast<time_t>(limit.count() / 1000);
+  tv.tv_usec = static_cast<suseconds_t>((limit.count() % 1000) * 1000);
+  setsockopt(fd, SOL_SOCKET, option, &tv, sizeof tv);
+}
+
 }  // namespace
 
 WriteRight RunAsPeer(const PeerIdentity& peer, const std::function<bool()>& attempt) {
@@ -154,6 +162,13 @@ int CreateQueryPipe(const std::string& path, ino_t* inode) {
   }
   if (inode) *inode = mine.st_ino;
   return fd;
+}
+
+bool PipeSlotFree(uid_t uid, size_t active, size_t activeOfUser, const PipeServerOptions& options) {
+  if (active >= options.maxClients) return false;
+  if (uid == 0) return true;
+  size_t reserve = options.rootReserve < options.maxClients ? options.rootReserve : options.maxClients;
+  return active < options.maxClients - reserve && activeOfUser < options.perUserMax;
 }
 
 PipeServer::PipeServer(std::string path, PipeRequestHandler& handler, WriteRightCheck& right,
@@ -229,16 +244,21 @@ void PipeServer::PipeListener() {
       close(fd);
       continue;
     }
-    timeval tv{};
-    tv.tv_sec = static_cast<time_t>(options_.sendTimeout.count() / 1000);
-    tv.tv_usec = static_cast<suseconds_t>((options_.sendTimeout.count() % 1000) * 1000);
-    setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+    SetTimeout(fd, SO_SNDTIMEO, options_.sendTimeout);
+    // A wait for the next request ends after the idle time; the client thread
+    // then closes the connection and frees its slot.
+    SetTimeout(fd, SO_RCVTIMEO, options_.idleTimeout);
 
     std::lock_guard<std::mutex> lock(clientsMutex_);
     size_t active = 0;
-    for (const auto& c : clients_) active += c->done ? 0 : 1;
-    if (active >= options_.maxClients) {
-      close(fd);  // as many clients as the pipe serves: this one is turned away
+    size_t activeOfUser = 0;
+    for (const auto& c : clients_) {
+      if (c->done) continue;
+      active++;
+      if (c->peer.uid == client->peer.uid) activeOfUser++;
+    }
+    if (!PipeSlotFree(client->peer.uid, active, activeOfUser, options_)) {
+      close(fd);  // turned away: the client sees the connection closed unanswered
       continue;
     }
     Client* raw = client.get();
@@ -263,8 +283,9 @@ void PipeServer::PipeClient(Client* client) {
     do {
       got = recv(fd, buffer, sizeof buffer, MSG_TRUNC);
     } while (got < 0 && errno == EINTR);
-    // A failed read, a closed connection and a message longer than the buffer
-    // all end this client; nothing it sent is trusted past that point.
+    // A failed read, a closed connection, the idle time running out and a
+    // message longer than the buffer all end this client; nothing it sent is
+    // trusted past that point.
     if (got <= 0 || static_cast<size_t>(got) > sizeof buffer) break;
     if (!decided) {
       WriteRight right = right_.Decide(client->peer);
