@@ -1,6 +1,7 @@
 #include "platform/profile.h"
 
 #include <algorithm>
+#include <cstdlib>
 
 #include "common/text.h"
 #include "platform/file_io.h"
@@ -276,7 +277,25 @@ class FileProfile : public Profile {
     return std::nullopt;
   }
   bool Store(const std::string& file, const std::string& text) override {
-    return ReplaceFileAtomically(file, text, 0644);
+    return ReplaceResolvedFile(file, text, 0644);
+  }
+  // The temporary files lie beside the name and, where it is a link, beside the
+  // file it resolves to.
+  void RemoveLeftovers(const std::string& file) override {
+    RemoveBeside(file);
+    if (char* resolved = ::realpath(file.c_str(), nullptr)) {
+      std::string target = resolved;
+      ::free(resolved);
+      if (target != file) RemoveBeside(target);
+    }
+  }
+
+ private:
+  static void RemoveBeside(const std::string& file) {
+    size_t slash = file.rfind('/');
+    std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : file.substr(0, slash);
+    std::string name = slash == std::string::npos ? file : file.substr(slash + 1);
+    RemoveLeftoverTemporaries(folder, [&](std::string_view target) { return target == name; });
   }
 };
 

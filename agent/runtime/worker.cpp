@@ -158,6 +158,9 @@ int RunAgent(Agent& agent, int argc, char** argv) {
   if (argc > 1 && argv[1] && EqualsNoCase(argv[1], "-debug")) agent.debugLevel = 1;
 
   if (!SetUpModuleDirectory(agent)) return 0;
+  // What settings and store writes left behind when the agent was killed in the middle.
+  agent.host.profile.RemoveLeftovers(SettingsFileName(agent.settings.GetOutside(), "lldp"));
+  agent.host.registry.RemoveLeftovers();
   LoadSettings(agent.settings, agent.host, *agent.lists.Get(), "lldp");
   if (agent.neighbors) agent.neighbors->InitNeighborTable();
   if (WindowsVersion() <= 4) return 0;
