@@ -238,6 +238,13 @@ uint32_t PortCycle(Agent& agent, uint32_t count, int mode) {
   for (uint32_t i = 0; i < count; ++i) {
     Port& port = agent.ports[i];
     if (!link.RefreshConnectionName(port)) continue;
+    if (link.IsAdapterOpen(port) && link.AdapterAddressChanged(port)) {
+      // The adapter took a new address with its link up, as bonds and VLAN
+      // parents do. The port opens again below and learns the new address, so
+      // that its frames, its port ID, its switches and the pipe follow the adapter.
+      link.ClosePort(port);
+      port.macAddress.store(Mac{});
+    }
     if (port.state == kPortUnusable) continue;
 
     if (port.state == kPortClosed && !link.IsAdapterOpen(port)) {
