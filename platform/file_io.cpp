@@ -170,4 +170,11 @@ size_t RemoveLeftoverTemporaries(const std::string& folder,
   return removed;
 }
 
+size_t RemoveLeftoverTemporariesOf(const std::string& path) {
+  size_t slash = path.rfind('/');
+  std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  return RemoveLeftoverTemporaries(FolderOf(path),
+                                   [&](std::string_view target) { return target == name; });
+}
+
 }  // namespace torvane

@@ -38,5 +38,7 @@ std::optional<std::string_view> TemporaryTarget(std::string_view entry);
 // that a live replacement is still writing is left alone. Returns how many went.
 size_t RemoveLeftoverTemporaries(const std::string& folder,
                                  const std::function<bool(std::string_view target)>& ours);
+// The same for the temporary files of `path` itself, in its folder.
+size_t RemoveLeftoverTemporariesOf(const std::string& path);
 
 }  // namespace torvane

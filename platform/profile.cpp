@@ -282,20 +282,12 @@ class FileProfile : public Profile {
   // The temporary files lie beside the name and, where it is a link, beside the
   // file it resolves to.
   void RemoveLeftovers(const std::string& file) override {
-    RemoveBeside(file);
+    RemoveLeftoverTemporariesOf(file);
     if (char* resolved = ::realpath(file.c_str(), nullptr)) {
       std::string target = resolved;
       ::free(resolved);
-      if (target != file) RemoveBeside(target);
+      if (target != file) RemoveLeftoverTemporariesOf(target);
     }
-  }
-
- private:
-  static void RemoveBeside(const std::string& file) {
-    size_t slash = file.rfind('/');
-    std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : file.substr(0, slash);
-    std::string name = slash == std::string::npos ? file : file.substr(slash + 1);
-    RemoveLeftoverTemporaries(folder, [&](std::string_view target) { return target == name; });
   }
 };
 
