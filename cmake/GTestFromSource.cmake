@@ -1,0 +1,20 @@
+# GoogleTest has no MinGW package: the cross build compiles it from Debian's
+# sources (package googletest) and names the targets as find_package(GTest) does.
+set(LLDP_GTEST_SOURCE /usr/src/googletest CACHE PATH "GoogleTest sources for cross builds")
+set(gt ${LLDP_GTEST_SOURCE}/googletest)
+set(gm ${LLDP_GTEST_SOURCE}/googlemock)
+if(NOT EXISTS ${gt}/src/gtest-all.cc)
+  message(FATAL_ERROR "GoogleTest sources not found in ${LLDP_GTEST_SOURCE} (Debian package googletest)")
+endif()
+add_library(lldp_gtest STATIC ${gt}/src/gtest-all.cc ${gm}/src/gmock-all.cc)
+target_include_directories(lldp_gtest SYSTEM PUBLIC ${gt}/include ${gm}/include)
+target_include_directories(lldp_gtest PRIVATE ${gt} ${gm})
+target_link_libraries(lldp_gtest PUBLIC Threads::Threads)
+# The test sources are warning-free; GoogleTest's own are not our business.
+target_compile_options(lldp_gtest PRIVATE -w)
+add_library(lldp_gtest_main STATIC ${gt}/src/gtest_main.cc)
+target_include_directories(lldp_gtest_main PRIVATE ${gt}/include)
+target_link_libraries(lldp_gtest_main PUBLIC lldp_gtest)
+add_library(GTest::gtest ALIAS lldp_gtest)
+add_library(GTest::gmock ALIAS lldp_gtest)
+add_library(GTest::gtest_main ALIAS lldp_gtest_main)
