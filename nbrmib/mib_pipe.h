@@ -33,6 +33,9 @@ class SocketTransport : public MibTransport {
   static constexpr int kTransactionMs = 500;
   explicit SocketTransport(std::string path = {}) : path_(std::move(path)) {
     pipe_.SetTimeout(kTransactionMs);
+    // One connection serves every SNMP request: the first request after the
+    // agent closed it (idle, restarted) opens a new one.
+    pipe_.SetReconnect(true);
   }
   long Transact(const uint8_t* request, size_t length, uint8_t* reply, size_t capacity,
                 bool& timedOut) override;

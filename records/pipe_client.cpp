@@ -109,7 +109,7 @@ long PipeConnection::Transact(const uint8_t* request, size_t length, uint8_t* re
   failure_ = PipeFailure::kNone;
   const long long deadline = timeoutMs_ > 0 ? NowMs() + timeoutMs_ : kNoDeadline;
   long got = Exchange(request, length, reply, capacity, deadline);
-  if (got >= 0 || failure_ != PipeFailure::kBroken) return got;
+  if (got >= 0 || failure_ != PipeFailure::kBroken || !reconnect_) return got;
 
   // The agent closed the connection before answering: once more on a new one.
   int left = 0;

@@ -49,11 +49,16 @@ class PipeConnection {
   // receive failed, the agent closed the connection, or the reply did not fit
   // `capacity`.
   //
-  // A connection kept open between requests may have been closed by the agent
-  // meanwhile (an idle limit, a restart). When the agent turns out to have closed
-  // it, the request is sent once more on a new connection to the same path; a
-  // time-out is never retried, so that a late reply cannot answer the wrong request.
+  //
+  // With SetReconnect(true): a connection kept open between requests may have been
+  // closed by the agent meanwhile (its idle limit, a restart). When the agent
+  // turns out to have closed it, the request is sent once more on a new
+  // connection to the same path; a time-out is never retried, so that a late
+  // reply cannot answer the wrong request.
   long Transact(const uint8_t* request, size_t length, uint8_t* reply, size_t capacity);
+  // For clients that keep one connection across requests of their own (the SNMP
+  // subagent); a client that ends with its listing, as nbrlist, needs none.
+  void SetReconnect(bool on) { reconnect_ = on; }
 
   PipeFailure LastFailure() const { return failure_; }
 
@@ -66,6 +71,7 @@ class PipeConnection {
   int fd_ = -1;
   int timeoutMs_ = 0;
   long long receiveWaitMs_ = 0;  // the socket's receive time-out as last set
+  bool reconnect_ = false;
   std::string path_;
   PipeFailure failure_ = PipeFailure::kNone;
 };
