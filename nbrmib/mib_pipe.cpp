@@ -31,15 +31,26 @@ long MibPipe::PipeTransact(uint8_t* buffer, size_t requestBytes, size_t replyCap
   return r.u32le() == kPipeDone ? got : 0;
 }
 
-int MibPipe::PipeQuery(uint32_t code, uint32_t dataBytes, const void* data, size_t expectedBytes,
-                       void* out, size_t outCapacity) {
-  uint8_t message[kPipeMessageMax];
+namespace {
+
+// The request {code, dataBytes, data} in `message`: its length, or 0 when it does
+// not fit a pipe message.
+size_t BuildRequest(uint8_t (&message)[kPipeMessageMax], uint32_t code, uint32_t dataBytes, const void* data) {
   ByteWriter w(message, sizeof message);
   w.u32le(code);
   w.u32le(dataBytes);
   if (data) w.bytes(data, dataBytes);
-  if (!w.ok()) return 0;
-  long got = PipeTransact(message, w.size(), sizeof message);
+  return w.ok() ? w.size() : 0;
+}
+
+}  // namespace
+
+int MibPipe::PipeQuery(uint32_t code, uint32_t dataBytes, const void* data, size_t expectedBytes,
+                       void* out, size_t outCapacity) {
+  uint8_t message[kPipeMessageMax];
+  const size_t length = BuildRequest(message, code, dataBytes, data);
+  if (length == 0) return 0;
+  long got = PipeTransact(message, length, sizeof message);
   if (got < 0) return -1;
   if (got == 0 || !ReplyAccepted(message, static_cast<size_t>(got), expectedBytes)) return 0;
   // ReplyAccepted checked 8 + length against what came, in size_t: no wrap.
@@ -52,12 +63,9 @@ int MibPipe::PipeQuery(uint32_t code, uint32_t dataBytes, const void* data, size
 
 long MibPipe::PipeCommand(uint32_t code, uint32_t dataBytes, const void* data) {
   uint8_t message[kPipeMessageMax];
-  ByteWriter w(message, sizeof message);
-  w.u32le(code);
-  w.u32le(dataBytes);
-  if (data) w.bytes(data, dataBytes);
-  if (!w.ok()) return 0;
-  return PipeTransact(message, w.size(), sizeof message);
+  const size_t length = BuildRequest(message, code, dataBytes, data);
+  if (length == 0) return 0;
+  return PipeTransact(message, length, sizeof message);
 }
 
 }  // namespace torvane
