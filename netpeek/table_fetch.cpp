@@ -16,6 +16,22 @@ bool IsColumnAt(const Oid& name, const Oid& column, std::span<const uint32_t> in
          std::equal(index.begin(), index.end(), name.subids.begin() + static_cast<std::ptrdiff_t>(column.count()));
 }
 
+// The bindings of a request: each name still asked, followed by suffix; whichOf
+// tells the position in names of each binding.
+void Ask(std::span<const Oid> names, const std::vector<bool>& asking, std::span<const uint32_t> suffix,
+         std::vector<VarBind>& ask, std::vector<size_t>& whichOf) {
+  ask.clear();
+  whichOf.clear();
+  for (size_t i = 0; i < names.size(); ++i) {
+    if (!asking[i]) continue;
+    VarBind b;
+    b.name = names[i];
+    b.name.subids.insert(b.name.subids.end(), suffix.begin(), suffix.end());
+    ask.push_back(std::move(b));
+    whichOf.push_back(i);
+  }
+}
+
 }  // namespace
 
 TableFetchResult table_fetch(SnmpTarget& target, std::span<const Oid> columns, size_t row_limit,
@@ -30,16 +46,7 @@ TableFetchResult table_fetch(SnmpTarget& target, std::span<const Oid> columns, s
   std::vector<const VarBind*> cells(n);
 
   while (result.rows < row_limit && result.fetched < kTableFetchMaxRows) {
-    ask.clear();
-    columnOf.clear();
-    for (size_t c = 0; c < n; ++c) {
-      if (!asking[c]) continue;
-      VarBind b;
-      b.name = columns[c];
-      b.name.subids.insert(b.name.subids.end(), index.begin(), index.end());
-      ask.push_back(std::move(b));
-      columnOf.push_back(c);
-    }
+    Ask(columns, asking, index, ask, columnOf);
     std::span<VarBind> answer(ask);
     int32_t errorStatus = 0, errorIndex = 0;
     if (!snmp_request(target, asn::kGetNextRequest, answer, errorStatus, errorIndex)) {
@@ -84,15 +91,7 @@ GetResult get_objects(SnmpTarget& target, std::span<const Oid> names,
   std::vector<size_t> nameOf;  // the name of each binding asked
   // Each pass leaves one more name out: at most one pass per name.
   for (size_t pass = 0; pass < names.size(); ++pass) {
-    ask.clear();
-    nameOf.clear();
-    for (size_t i = 0; i < names.size(); ++i) {
-      if (!asking[i]) continue;
-      VarBind b;
-      b.name = names[i];
-      ask.push_back(std::move(b));
-      nameOf.push_back(i);
-    }
+    Ask(names, asking, {}, ask, nameOf);
     std::span<VarBind> answer(ask);
     int32_t errorStatus = 0, errorIndex = 0;
     if (!snmp_request(target, asn::kGetRequest, answer, errorStatus, errorIndex)) {

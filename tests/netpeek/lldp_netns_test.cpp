@@ -43,15 +43,6 @@ const char kViewerAddress[] = "10.97.0.1";
 const char kPeerAddress[] = "10.97.0.2";
 const std::string kLldp = "1.0.8802.1.1.2.1.";
 
-std::vector<std::string> Split(const std::string& text, char separator) {
-  std::vector<std::string> out;
-  std::string piece;
-  std::istringstream in(text);
-  while (std::getline(in, piece, separator)) out.push_back(piece);
-  if (!text.empty() && text.back() == separator) out.push_back("");
-  return out;
-}
-
 std::string Hex(const std::string& bytes) {
   static const char* digits = "0123456789abcdef";
   std::string out;
@@ -158,9 +149,9 @@ TEST_F(LldpdSubagent, ViewShowsTheNeighbour) {
                                            " -s 127.0.0.1 lldp; echo exit=$?");
   EXPECT_NE(out.find("exit=0"), std::string::npos) << out;
   const std::string saved = testing::read_file(work + "/127.0.0.1 - LLDP discovered Neighbors: 1.txt");
-  std::vector<std::string> lines = Split(saved, '\n');
+  std::vector<std::string> lines = testing::split(saved, '\n');
   ASSERT_EQ(lines.size(), 2u) << saved;  // one row and the end of the file
-  std::vector<std::string> row = Split(lines[0], '\t');
+  std::vector<std::string> row = testing::split(lines[0], '\t');
   ASSERT_EQ(row.size(), 12u) << lines[0];
   std::printf("saved: %s\n", lines[0].c_str());
 
@@ -169,7 +160,7 @@ TEST_F(LldpdSubagent, ViewShowsTheNeighbour) {
   std::vector<NetSnmpObject> names = Walk(kLldp + "4.1.1.9");
   ASSERT_EQ(names.size(), 1u);
   const std::string index = names[0].oid.substr((kLldp + "4.1.1.9.").size());  // time mark, port, remote index
-  std::vector<std::string> arcs = Split(index, '.');
+  std::vector<std::string> arcs = testing::split(index, '.');
   ASSERT_EQ(arcs.size(), 3u) << index;
   auto value = [&](const std::string& column) {
     for (const NetSnmpObject& o : rem)
@@ -185,7 +176,7 @@ TEST_F(LldpdSubagent, ViewShowsTheNeighbour) {
   // Its address has a length arc before it: not read.
   std::vector<NetSnmpObject> localAddresses = Walk(kLldp + "3.8.1.5");
   ASSERT_FALSE(localAddresses.empty());
-  EXPECT_EQ(Split(localAddresses[0].oid, '.').size(), 17u) << localAddresses[0].oid;
+  EXPECT_EQ(testing::split(localAddresses[0].oid, '.').size(), 17u) << localAddresses[0].oid;
   EXPECT_EQ(row[1], "");
 
   // Chassis: the peer's MAC; name, port and description as configured.

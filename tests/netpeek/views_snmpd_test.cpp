@@ -81,15 +81,6 @@ const char kLldpTable[] = R"(.1.0.8802.1.1.2.1.3.7.1.4.1 string Local Area Conne
 .1.0.8802.1.1.2.1.5.32962.1.3.1.1.1.4500.2.3 integer 4096
 )";
 
-std::vector<std::string> Split(const std::string& text, char separator) {
-  std::vector<std::string> out;
-  std::string piece;
-  std::istringstream in(text);
-  while (std::getline(in, piece, separator)) out.push_back(piece);
-  if (!text.empty() && text.back() == separator) out.push_back("");
-  return out;
-}
-
 bool BeforeNoCase(const std::string& a, const std::string& b) {
   return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
     return std::tolower(static_cast<unsigned char>(x)) < std::tolower(static_cast<unsigned char>(y));
@@ -185,8 +176,8 @@ class ViewsAgainstSnmpd : public ::testing::Test {
       ++files;
       if (name.rfind(prefix, 0) != 0 || name.size() < 4 || name.substr(name.size() - 4) != ".txt") continue;
       s.title = name.substr(12, name.size() - 16);
-      for (const std::string& line : Split(testing::read_file(e.path().string()), '\n'))
-        if (!line.empty()) s.rows.push_back(Split(line, '\t'));
+      for (const std::string& line : testing::split(testing::read_file(e.path().string()), '\n'))
+        if (!line.empty()) s.rows.push_back(testing::split(line, '\t'));
     }
     EXPECT_EQ(files, 1) << "files saved";
     EXPECT_FALSE(s.title.empty()) << "no file for " << title_prefix;
@@ -389,7 +380,7 @@ TEST_F(ViewsAgainstSnmpd, TcpPortsShowTheTestsListener) {
   size_t listeners = 0;
   for (const auto& [ix, o] : w.column("1.3.6.1.2.1.6.13.1.1")) {
     if (o.value != "2") continue;
-    std::vector<std::string> arcs = Split(ix, '.');
+    std::vector<std::string> arcs = testing::split(ix, '.');
     ASSERT_EQ(arcs.size(), 10u) << ix;
     const std::string local = arcs[0] + "." + arcs[1] + "." + arcs[2] + "." + arcs[3];
     Row expected{"tcp", local == "0.0.0.0" ? "*" : local, arcs[4], "*", "*", "listen"};
@@ -414,7 +405,7 @@ TEST_F(ViewsAgainstSnmpd, UdpPorts) {
   std::set<Row> ours(s.rows.begin(), s.rows.end()), theirs;
   Walk w = WalkOf("1.3.6.1.2.1.7.5.1.1");
   for (const auto& [ix, o] : w.column("1.3.6.1.2.1.7.5.1.1")) {
-    std::vector<std::string> arcs = Split(ix, '.');
+    std::vector<std::string> arcs = testing::split(ix, '.');
     ASSERT_EQ(arcs.size(), 5u);
     theirs.insert({"udp", o.value == "0.0.0.0" ? "*" : o.value, arcs[4], "*", "*", ""});
   }

@@ -69,6 +69,15 @@ std::string read_file(const std::string& path) {
   return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
+std::vector<std::string> split(const std::string& text, char separator) {
+  std::vector<std::string> out;
+  std::string piece;
+  std::istringstream in(text);
+  while (std::getline(in, piece, separator)) out.push_back(piece);
+  if (!text.empty() && text.back() == separator) out.push_back("");
+  return out;
+}
+
 void write_file(const std::string& path, const std::string& text) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out << text;

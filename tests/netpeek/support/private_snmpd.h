@@ -28,6 +28,8 @@ class ScratchDir {
 };
 
 std::string read_file(const std::string& path);
+// The pieces of text between separators ("a\t" gives "a" and "").
+std::vector<std::string> split(const std::string& text, char separator);
 void write_file(const std::string& path, const std::string& text);
 // The full path of a program on PATH (or in /usr/sbin, /sbin), "" when missing.
 std::string find_program(const std::string& name);
