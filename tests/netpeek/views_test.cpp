@@ -1,4 +1,4 @@
-// ctest-labels: unit
+// ctest-labels: unit;threaded
 // Every view against a scripted agent on 127.0.0.1: one table of agent MIBs and
 // the rows each view must show, with a fixed clock (UTC) so that the times are
 // known. Then what batch mode saves, run as the program with no display.
