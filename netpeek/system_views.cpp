@@ -18,6 +18,7 @@ constexpr uint32_t kUptimeProbeMs = 20;
 constexpr ViewColumn kViewColumns[] = {{"", 15}, {"", 85}};
 
 struct HostSystemGroup {
+  bool has_uptime = false;
   uint32_t uptime = 0;
   std::vector<uint8_t> date;  // its first 7 bytes
   uint32_t load_device = 0;
@@ -32,6 +33,7 @@ bool ReadHostSystem(ViewContext& context, HostSystemGroup& out) {
   bool read = false;
   view_get(context, kNames, [&](std::span<const VarBind> v) {
     HostSystemGroup g;
+    g.has_uptime = v[0].type != asn::kNull;
     g.uptime = number_of(&v[0]);
     if (v[1].type == asn::kOctetString) g.date.assign(v[1].octets.begin(), v[1].octets.begin() + std::min<size_t>(v[1].octets.size(), 7));
     g.load_device = number_of(&v[2]);
@@ -92,7 +94,7 @@ int system_view(ViewContext& context) {
     const int64_t d = clock.monotonic_ms();
     const int64_t elapsedMs = ((c + d) - (a + b)) / 2;
     const int64_t moved = int64_t{second.uptime} - int64_t{host.uptime};
-    if (first && moved > 0 && moved * 3 > elapsedMs) second.uptime /= 10;
+    if (first && host.has_uptime && second.has_uptime && moved > 0 && moved * 3 > elapsedMs) second.uptime /= 10;
     host = std::move(second);
   }
 
