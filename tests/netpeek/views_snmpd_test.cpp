@@ -20,7 +20,6 @@
 #include <filesystem>
 #include <map>
 #include <memory>
-#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -101,6 +100,23 @@ std::string DashedHex(const std::string& hex) {
   std::string out = hex;
   std::replace(out.begin(), out.end(), ' ', '-');
   return out;
+}
+
+// Whether text has the shape: '9' stands for a digit, '*' for one or more
+// digits, every other character for itself.
+bool HasShape(const std::string& text, const std::string& shape) {
+  size_t t = 0;
+  for (char c : shape) {
+    if (c == '*') {
+      if (t >= text.size() || !std::isdigit(static_cast<unsigned char>(text[t]))) return false;
+      while (t < text.size() && std::isdigit(static_cast<unsigned char>(text[t]))) ++t;
+    } else if (t >= text.size() || (c == '9' ? !std::isdigit(static_cast<unsigned char>(text[t])) : text[t] != c)) {
+      return false;
+    } else {
+      ++t;
+    }
+  }
+  return t == text.size();
 }
 
 uint32_t Seconds(const std::string& duration) {
@@ -230,9 +246,9 @@ TEST_F(ViewsAgainstSnmpd, SystemInformation) {
   ASSERT_EQ(sys.find("1.3.6.1.2.1.1.7.0"), nullptr);
   EXPECT_EQ(rows["Services"], "");
 
-  const std::regex kUptime(R"(\d+h \d+min \d+sec \( \d{4}-\d\d-\d\d  \d\d:\d\d:\d\d \))");
-  EXPECT_TRUE(std::regex_match(rows["SNMP UpTime"], kUptime)) << rows["SNMP UpTime"];
-  EXPECT_TRUE(std::regex_match(rows["UpTime"], kUptime)) << rows["UpTime"];
+  const std::string kUptime = "*h *min *sec ( 9999-99-99  99:99:99 )";
+  EXPECT_TRUE(HasShape(rows["SNMP UpTime"], kUptime)) << rows["SNMP UpTime"];
+  EXPECT_TRUE(HasShape(rows["UpTime"], kUptime)) << rows["UpTime"];
   const uint32_t snmpUp = std::stoul(sys.value("1.3.6.1.2.1.1.3.0")) / 100;
   EXPECT_LE(Seconds(rows["SNMP UpTime"]), snmpUp);
   EXPECT_GE(Seconds(rows["SNMP UpTime"]) + 10, snmpUp);
@@ -275,7 +291,7 @@ TEST_F(ViewsAgainstSnmpd, Interfaces) {
   auto indexes = ifs.column("1.3.6.1.2.1.2.2.1.1");
   ASSERT_FALSE(indexes.empty());
   ASSERT_EQ(s.rows.size(), std::min<size_t>(indexes.size(), 32));
-  const std::regex kChanged(R"(\d\d/\d\d/\d\d  \d\d:\d\d:\d\d)");
+  const std::string kChanged = "99/99/99  99:99:99";
   for (size_t i = 0; i < s.rows.size(); ++i) {
     const std::string ix = indexes[i].first;
     const Row& row = s.rows[i];
@@ -300,7 +316,7 @@ TEST_F(ViewsAgainstSnmpd, Interfaces) {
     if (type == "24") {
       EXPECT_EQ(row[7], "loopback");
     }
-    EXPECT_TRUE(std::regex_match(row[8], kChanged)) << row[8];
+    EXPECT_TRUE(HasShape(row[8], kChanged)) << row[8];
   }
 }
 
@@ -472,7 +488,7 @@ TEST_F(ViewsAgainstSnmpd, ActiveProcessesShowTheTestItself) {
   EXPECT_EQ((*row)[0], Shown(me.objects[0], 63));
   EXPECT_EQ((*row)[3], Shown(me.objects[1], 129));
   EXPECT_EQ((*row)[4], Shown(me.objects[2], 129));
-  EXPECT_TRUE(std::regex_match((*row)[2], std::regex(R"([1-9]\d* K)"))) << (*row)[2];
+  EXPECT_TRUE(HasShape((*row)[2], "* K") && (*row)[2][0] != '0') << (*row)[2];
   const size_t processes = WalkOf("1.3.6.1.2.1.25.4.2.1.1").objects.size();
   EXPECT_EQ(s.title, "Active Processes: " + std::to_string(s.rows.size()));
   EXPECT_NEAR(static_cast<double>(s.rows.size()), static_cast<double>(processes), 60);
@@ -521,10 +537,10 @@ TEST_F(ViewsAgainstSnmpd, LldpNeighborsServedByPass) {
   ASSERT_EQ(s.exit_code, 0) << s.err;
   EXPECT_EQ(s.title, "LLDP discovered Neighbors: 2");
   ASSERT_EQ(s.rows.size(), 2u);
-  const std::regex kDiscovered(R"(\d\d/\d\d/\d\d \d\d:\d\d:\d\d)");
+  const std::string kDiscovered = "99/99/99 99:99:99";
   for (Row& r : s.rows) {
     ASSERT_EQ(r.size(), 12u);
-    EXPECT_TRUE(std::regex_match(r[8], kDiscovered)) << r[8];
+    EXPECT_TRUE(HasShape(r[8], kDiscovered)) << r[8];
     r[8] = "";
   }
   EXPECT_EQ(s.rows[0], (Row{"Local Area Connection", "10.9.0.1", "001b2c3d4e5f", "core-sw1", "4769312f302f",
