@@ -9,9 +9,11 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenuBar>
+#include <QProxyStyle>
 #include <QScreen>
 #include <QStatusBar>
 #include <QStyle>
+#include <QStyleOptionHeader>
 #include <QTableView>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -46,6 +48,26 @@ constexpr MenuItem kNetworkMenu[] = {{"&Interfaces", view_id::kInterfaces}, {"&R
                                      {"&LLDP Neighbor Table", view_id::kLldp}};
 constexpr MenuItem kOptionsMenu[] = {{"Show grid lines", command_id::kGrid},
                                      {"&Resolve Addresses", command_id::kResolve}};
+
+// The views' narrow columns (5 percent of the list) are narrower than some of
+// their headers. Qt's styles cut such a header's text at the section's edge, on
+// the left of a right-aligned one; this style ends it in "..." as the cells end.
+class HeaderLabelStyle : public QProxyStyle {
+ public:
+  explicit HeaderLabelStyle(const QString& base) : QProxyStyle(base) {}
+  void drawControl(ControlElement element, const QStyleOption* option, QPainter* painter,
+                   const QWidget* widget) const override {
+    const auto* header = qstyleoption_cast<const QStyleOptionHeader*>(option);
+    if (element != CE_HeaderLabel || !header) {
+      QProxyStyle::drawControl(element, option, painter, widget);
+      return;
+    }
+    QStyleOptionHeader label(*header);
+    const int margin = pixelMetric(PM_HeaderMargin, option, widget);
+    label.text = label.fontMetrics.elidedText(label.text, Qt::ElideRight, label.rect.width() - 2 * margin);
+    QProxyStyle::drawControl(element, &label, painter, widget);
+  }
+};
 
 std::string Cut(std::string text, size_t max) {
   if (text.size() > max) text.resize(max);
@@ -86,6 +108,9 @@ MainWindow::MainWindow(SnmpTarget& target, ViewerSettings& settings, WindowSetti
   list_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
   list_->verticalHeader()->setDefaultSectionSize(list_->fontMetrics().height() + 4);
   list_->horizontalHeader()->setHighlightSections(false);
+  auto* headerStyle = new HeaderLabelStyle(list_->horizontalHeader()->style()->name());
+  headerStyle->setParent(list_->horizontalHeader());
+  list_->horizontalHeader()->setStyle(headerStyle);
   list_->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
   list_->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
   layout->addWidget(list_, 1);
@@ -111,7 +136,14 @@ MainWindow::MainWindow(SnmpTarget& target, ViewerSettings& settings, WindowSetti
   RefreshMenu();
 }
 
-MainWindow::~MainWindow() { target_.show_status = nullptr; }
+MainWindow::~MainWindow() {
+  // The list lets go of the table before the report it reads goes: the child
+  // widgets outlive this body and still ask for headers while they are hidden.
+  list_->setModel(nullptr);
+  delete table_;
+  table_ = nullptr;
+  target_.show_status = nullptr;
+}
 
 void MainWindow::BuildMenu() {
   auto add = [this](QMenu* menu, const MenuItem& item) {
