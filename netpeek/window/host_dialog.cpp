@@ -31,6 +31,9 @@ HostDialog::HostDialog(QWidget* parent, const QStringList& history, const QStrin
   host_->addItems(sorted);
   host_->completer()->setCaseSensitivity(Qt::CaseSensitive);
   host_->setEditText(host);
+  // The name comes up selected, so that typing replaces it.
+  host_->lineEdit()->selectAll();
+  host_->setFocus();
 
   community_ = new QLineEdit(community, this);
   community_->setMaxLength(static_cast<int>(kCommunityMax));
