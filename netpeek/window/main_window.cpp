@@ -130,6 +130,19 @@ MainWindow::MainWindow(SnmpTarget& target, ViewerSettings& settings, WindowSetti
     status_->repaint();
   };
 
+  lookups_ = std::make_unique<NameLookupPool>(
+      report_,
+      [this](std::function<void()> apply) {
+        QMetaObject::invokeMethod(
+            this,
+            [this, apply = std::move(apply)] {
+              apply();
+              table_->cells_changed();
+            },
+            Qt::QueuedConnection);
+      },
+      4, hooks_.resolver);
+
   BuildMenu();
   history_ = HostHistory(store_.load_history());
   grid_ = store_.read_int(QStringLiteral("grid"), 0) != 0;
@@ -137,8 +150,10 @@ MainWindow::MainWindow(SnmpTarget& target, ViewerSettings& settings, WindowSetti
 }
 
 MainWindow::~MainWindow() {
-  // The list lets go of the table before the report it reads goes: the child
-  // widgets outlive this body and still ask for headers while they are hidden.
+  // The lookups end first: their threads post to this window. Then the list lets go
+  // of the table before the report it reads goes: the child widgets outlive this
+  // body and still ask for headers while they are hidden.
+  lookups_.reset();
   list_->setModel(nullptr);
   delete table_;
   table_ = nullptr;
@@ -243,7 +258,8 @@ void MainWindow::dispatch_command(uint32_t command) {
 void MainWindow::RunView(uint32_t command) {
   table_->begin_fill();
   ++generation_;
-  ViewContext context{target_, settings_, report_, nullptr, generation_};
+  lookups_->begin_fill(generation_);
+  ViewContext context{target_, settings_, report_, lookups_.get(), generation_};
   const int columns = hooks_.show_view ? hooks_.show_view(command, context) : 0;
   report_.set_save_column_count(columns > 0 ? static_cast<size_t>(columns) : 0);
   table_->end_fill();

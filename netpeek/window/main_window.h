@@ -8,13 +8,15 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <vector>
 
 #include "netpeek/command_line.h"
+#include "netpeek/name_lookup.h"
 #include "netpeek/report_model.h"
 #include "netpeek/snmp_engine.h"
+#include "netpeek/views.h"
 #include "netpeek/window/about_dialog.h"
-#include "netpeek/window/view_contract.h"
 #include "netpeek/window/window_settings.h"
 
 class QAction;
@@ -45,8 +47,9 @@ class MainWindow : public QMainWindow {
 
  public:
   struct Hooks {
-    ShowView show_view;  // the views
-    OpenUrl open_url;    // the about box's link
+    ShowView show_view = netpeek::show_view;
+    OpenUrl open_url;                  // the about box's link
+    NameLookupPool::Resolver resolver;  // host names; empty: the system's
   };
 
   // Reads the history and the grid flag from store.
@@ -68,6 +71,7 @@ class MainWindow : public QMainWindow {
   QTableView* list() const { return list_; }
   const ReportModel& report() const { return report_; }
   bool grid() const { return grid_; }
+  NameLookupPool& lookups() { return *lookups_; }
   const QStringList& history() const { return history_.hosts(); }
 
  protected:
@@ -92,6 +96,10 @@ class MainWindow : public QMainWindow {
 
   ReportModel report_;
   ReportTable* table_ = nullptr;
+  // Host names for the TCP and UDP views, looked up off the window's thread; each
+  // result comes back as a queued call and is applied only while its fill is
+  // still the one shown.
+  std::unique_ptr<NameLookupPool> lookups_;
   QLabel* title_ = nullptr;
   QLabel* status_ = nullptr;
   QTableView* list_ = nullptr;

@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "netpeek/window/main_window.h"
-#include "netpeek/window/view_contract.h"
 #include "netpeek/window/window_settings.h"
 
 namespace torvane::netpeek {
@@ -102,7 +101,6 @@ int run_window(SnmpTarget& target, ViewerSettings& settings, const char* program
 
   WindowSettings store;
   MainWindow::Hooks hooks;
-  hooks.show_view = show_view;
   hooks.open_url = [](const QUrl& url) { QDesktopServices::openUrl(url); };
   MainWindow window(target, settings, store, std::move(hooks));
   window.start();

@@ -20,8 +20,12 @@
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
+#include <chrono>
+#include <condition_variable>
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <optional>
 
 #include "netpeek/snmp_text.h"
 #include "netpeek/udp_transport.h"
@@ -55,6 +59,8 @@ t::MibTable TestMib() {
   add(t::octets_binding("1.3.6.1.2.1.1.1.0", "box"));                 // sysDescr
   add(t::octets_binding("1.3.6.1.2.1.1.5.0", "vm1"));                 // sysName
   add(t::integer_binding("1.3.6.1.2.1.2.1.0", asn::kInteger, 2));     // ifNumber
+  // tcpConnState of 10.0.0.1:80 to 10.0.0.2:5000, established
+  add(t::integer_binding("1.3.6.1.2.1.6.13.1.1.10.0.0.1.80.10.0.0.2.5000", asn::kInteger, 5));
   return mib;
 }
 
@@ -76,6 +82,9 @@ struct Rig {
       return views ? views(command, context) : 0;
     };
     hooks.open_url = [this](const QUrl& url) { opened.push_back(url); };
+    // Host names never come from the system's resolver here: a lookup could send a
+    // query beyond this machine.
+    hooks.resolver = [](uint32_t) -> std::optional<std::string> { return std::nullopt; };
     window = std::make_unique<MainWindow>(target, settings, store, std::move(hooks));
   }
   void start() {
@@ -466,16 +475,10 @@ class MainWindowTest : public QObject {
     QCOMPARE(rig.opened[0], QUrl("https://www.torvane.example/"));
   }
 
-  // Every item of the menu, in order, with its text and command, and each view
-  // command reaching the views and becoming the current view.
+  // Every item of the menu, in order, with its text and command; each view command
+  // runs its view against the agent and becomes the current view.
   void everyMenuCommandReachesItsView() {
-    Rig rig(agent_->port(), [](uint32_t command, ViewContext& context) {
-      context.model.set_title("view " + std::to_string(command));
-      context.model.set_columns({{"A", 50, ColumnAlign::kLeft}, {"B", 50, ColumnAlign::kRight}});
-      context.model.clear(1);
-      context.model.add_row("a");
-      return 2;
-    });
+    Rig rig(agent_->port());
     rig.start();
     QStringList items;
     std::function<void(QMenu*, const QString&)> walk = [&](QMenu* menu, const QString& path) {
@@ -505,23 +508,38 @@ class MainWindowTest : public QObject {
         "&Help|&About...=40026"};
     QCOMPARE(items, expected);
 
-    const uint32_t views[] = {view_id::kSystem,     view_id::kDevices, view_id::kStorage, view_id::kTasks,
-                              view_id::kServices,   view_id::kInstalled, view_id::kInterfaces, view_id::kRoutes,
-                              view_id::kArp,        view_id::kTcp,     view_id::kUdp,     view_id::kLldp};
-    for (uint32_t view : views) {
+    const std::pair<uint32_t, const char*> views[] = {
+        {view_id::kSystem, "System Information"},
+        {view_id::kDevices, "Devices: 0"},
+        {view_id::kTasks, "Active Processes: 0"},
+        {view_id::kServices, "Active Services: 0"},
+        {view_id::kInstalled, "Installed Software: 0"},
+        {view_id::kInterfaces, "Interfaces"},
+        {view_id::kRoutes, "Routes"},
+        {view_id::kArp, "Address Resolution (ARP) Table"},
+        {view_id::kTcp, "TCP Ports"},
+        {view_id::kUdp, "UDP Ports"},
+        {view_id::kLldp, "LLDP discovered Neighbors: 0"},
+        {view_id::kStorage, "Storage: 0"}};
+    for (const auto& [view, title] : views) {
       rig.trigger(view);
       QCOMPARE(rig.shown.back(), view);
       QCOMPARE(rig.settings.current_view, view);
-      QCOMPARE(rig.window->title_strip()->text(), QString("view %1").arg(view));
-      QCOMPARE(rig.window->report().save_column_count(), size_t{2});
+      QCOMPARE(rig.window->title_strip()->text(), QString(title));
     }
-    // The list shows the report: right alignment and widths from the percentages.
+    // The list shows the last view's columns: Storage, 50/20/10/10/10 percent,
+    // its numbers right-aligned; the save count is its column count.
     QTableView* list = rig.window->list();
-    QCOMPARE(list->model()->rowCount(), 1);
-    QCOMPARE(list->model()->headerData(1, Qt::Horizontal).toString(), QString("B"));
-    QVERIFY(list->model()->index(0, 1).data(Qt::TextAlignmentRole).value<Qt::Alignment>() & Qt::AlignRight);
+    QCOMPARE(list->model()->columnCount(), 5);
+    QCOMPARE(rig.window->report().save_column_count(), size_t{5});
+    QCOMPARE(list->model()->headerData(2, Qt::Horizontal).toString(), QString("Unit"));
+    QVERIFY(list->model()->headerData(2, Qt::Horizontal, Qt::TextAlignmentRole).value<Qt::Alignment>() &
+            Qt::AlignRight);
+    QVERIFY(list->model()->headerData(0, Qt::Horizontal, Qt::TextAlignmentRole).value<Qt::Alignment>() &
+            Qt::AlignLeft);
     const int client = list->contentsRect().width() - list->style()->pixelMetric(QStyle::PM_ScrollBarExtent);
-    QCOMPARE(list->horizontalHeader()->sectionSize(0), client / 2);
+    QCOMPARE(list->horizontalHeader()->sectionSize(0), client * 50 / 100);
+    QCOMPARE(list->horizontalHeader()->sectionSize(1), client * 20 / 100);
 
     // Resolve Addresses flips numeric display and runs the current view again.
     const size_t before = rig.shown.size();
@@ -529,10 +547,65 @@ class MainWindowTest : public QObject {
     QVERIFY(rig.settings.numeric);
     QVERIFY(!rig.window->action(command_id::kResolve)->isChecked());
     QCOMPARE(rig.shown.size(), before + 1);
-    QCOMPARE(rig.shown.back(), view_id::kLldp);
+    QCOMPARE(rig.shown.back(), view_id::kStorage);
 
     rig.trigger(command_id::kExit);
     QVERIFY(!rig.window->isVisible());
+  }
+
+  // A host name that comes back after the list was refilled is dropped; one for the
+  // fill shown is put into its cell.
+  void lookupsArrivingAfterARefillAreDropped() {
+    std::mutex lock;
+    std::condition_variable changed;
+    bool open = false;
+    int entered = 0;
+    auto resolver = [&](uint32_t address) -> std::optional<std::string> {
+      std::unique_lock<std::mutex> hold(lock);
+      ++entered;
+      changed.notify_all();
+      changed.wait_for(hold, std::chrono::seconds(10), [&] { return open; });
+      const uint8_t* b = reinterpret_cast<const uint8_t*>(&address);
+      return "host-" + std::to_string(b[3]);
+    };
+    Rig rig(agent_->port());
+    MainWindow::Hooks hooks;
+    hooks.resolver = resolver;
+    rig.window = std::make_unique<MainWindow>(rig.target, rig.settings, rig.store, std::move(hooks));
+    rig.window->show();
+    QVERIFY(snmp_connect(rig.target, rig.target.host));
+
+    // The TCP view asks for the names of both ends of its one connection.
+    rig.window->dispatch_command(view_id::kTcp);
+    const ReportModel& report = rig.window->report();
+    QCOMPARE(report.row_count(), size_t{1});
+    QCOMPARE(std::string(report.cell(0, 1)), std::string("10.0.0.1"));
+    {
+      std::unique_lock<std::mutex> hold(lock);
+      QVERIFY(changed.wait_for(hold, std::chrono::seconds(5), [&] { return entered > 0; }));
+    }
+    // Refilled while the lookup is under way: System Information's first row.
+    rig.window->dispatch_command(view_id::kSystem);
+    const std::string name = std::string(report.cell(0, 1));
+    QCOMPARE(name, std::string("vm1"));
+    {
+      std::lock_guard<std::mutex> hold(lock);
+      open = true;
+    }
+    changed.notify_all();
+    QVERIFY(rig.window->lookups().wait_idle(std::chrono::seconds(10)));
+    Rig::settle();
+    QCOMPARE(std::string(report.cell(0, 1)), name);
+    for (size_t row = 0; row < report.row_count(); ++row)
+      for (size_t column = 0; column < 2; ++column)
+        QVERIFY2(report.cell(row, column).find("host-") == std::string_view::npos, report.title().c_str());
+
+    // Shown again, the names arrive in their cells (and in the list).
+    rig.window->dispatch_command(view_id::kTcp);
+    QVERIFY(rig.window->lookups().wait_idle(std::chrono::seconds(10)));
+    QTRY_COMPARE(std::string(report.cell(0, 1)), std::string("host-1"));
+    QTRY_COMPARE(std::string(report.cell(0, 3)), std::string("host-2"));
+    QCOMPARE(rig.window->list()->model()->index(0, 3).data().toString(), QString("host-2"));
   }
 
   void agentText_data() {
