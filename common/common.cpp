@@ -1,6 +1,7 @@
 #include <cstdio>
 
 #include "common/bytes.h"
+#include "common/mac.h"
 #include "common/text.h"
 
 namespace torvane {
@@ -17,6 +18,11 @@ std::string VFormatText(const char* format, va_list args) {
   }
   va_end(again);
   return out;
+}
+
+std::string FormatMac(const uint8_t mac[6]) {
+  return FormatText("%2.2x:%2.2x:%2.2x:%2.2x:%2.2x:%2.2x", mac[0], mac[1], mac[2], mac[3], mac[4],
+                    mac[5]);
 }
 
 std::string FormatText(const char* format, ...) {

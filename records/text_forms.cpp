@@ -23,13 +23,6 @@ std::string FormatIpv4OrEmpty(const uint8_t address[4]) {
   return FormatIpv4(address);
 }
 
-std::string FormatMac(const uint8_t mac[6]) {
-  char buffer[18];
-  std::snprintf(buffer, sizeof buffer, "%2.2x:%2.2x:%2.2x:%2.2x:%2.2x:%2.2x", mac[0], mac[1],
-                mac[2], mac[3], mac[4], mac[5]);
-  return buffer;
-}
-
 std::string FormatIdField(const IdField& id, bool asText) {
   size_t n = id.length < sizeof id.bytes ? id.length : sizeof id.bytes;
   if (asText) {

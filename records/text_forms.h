@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "common/mac.h"
 #include "records/address_table.h"
 #include "records/agent_settings.h"
 #include "platform/system_facts.h"
@@ -20,9 +21,6 @@ std::string FormatIpv4(const uint8_t address[4]);
 std::string FormatIpv4(Ipv4 address);
 // As FormatIpv4, but nothing at all for 0.0.0.0 (the log's "no address").
 std::string FormatIpv4OrEmpty(const uint8_t address[4]);
-
-// "%2.2x:%2.2x:%2.2x:%2.2x:%2.2x:%2.2x".
-std::string FormatMac(const uint8_t mac[6]);
 
 // An ID as text (its bytes up to the first NUL) or as two lower-case hex digits
 // per byte without separators. The length byte is trusted no further than the

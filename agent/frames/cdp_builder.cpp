@@ -73,9 +73,9 @@ size_t BuildCdpFrame(const Port& port, const AgentSettings& settings,
         const AddressEntry& e = addresses.entries[i];
         if (e.ifIndex != ifIndex || e.portListLength == 0) continue;
         if (w.room() < kCdpAddressEntrySize + after) break;
-        w.u8(1);     // protocol type: NLPID
-        w.u8(1);     // protocol length
-        w.u8(0xCC);  // IP
+        w.u8(kCdpProtocolTypeNlpid);
+        w.u8(1);  // protocol length
+        w.u8(kCdpProtocolIp);
         w.u16be(4);  // address length
         w.bytes(&e.address, 4);  // already in network order
         ++written;

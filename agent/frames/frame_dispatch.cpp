@@ -1,28 +1,29 @@
 #include "agent/frames/frame_dispatch.h"
 
+#include <array>
 #include <cstring>
 
 #include "agent/frames/cdp_parser.h"
 #include "agent/frames/lldp_parser.h"
+#include "agent/frames/wire_format.h"
 #include "common/bytes.h"
+#include "common/mac.h"
 
 namespace torvane {
 
 namespace {
 
-constexpr uint8_t kLldpMulticast[6] = {0x01, 0x80, 0xC2, 0x00, 0x00, 0x0E};
-constexpr uint8_t kBroadcast[6] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
-constexpr uint8_t kCdpMulticast[6] = {0x01, 0x00, 0x0C, 0xCC, 0xCC, 0xCC};
-constexpr uint8_t kCdpSnap[8] = {0xAA, 0xAA, 0x03, 0x00, 0x00, 0x0C, 0x20, 0x00};
-constexpr uint8_t kSnapStart[4] = {0xAA, 0xAA, 0x03, 0x00};
-constexpr size_t kMaxCapture = 1514;
-
-// True when the frame holds `n` bytes at `offset` equal to `expect`.
-bool BytesAt(const uint8_t* frame, size_t length, size_t offset, const uint8_t* expect, size_t n) {
+// True when the frame holds `expect` at `offset`.
+template <size_t N>
+bool BytesAt(const uint8_t* frame, size_t length, size_t offset, const std::array<uint8_t, N>& expect) {
   ByteReader in(frame, length);
   if (!in.skip(offset)) return false;
-  auto got = in.bytes(n);
-  return got.size() == n && std::memcmp(got.data(), expect, n) == 0;
+  auto got = in.bytes(N);
+  return got.size() == N && std::memcmp(got.data(), expect.data(), N) == 0;
+}
+
+bool IsAddressedTo(const uint8_t* frame, const std::array<uint8_t, 6>& group) {
+  return std::memcmp(frame, group.data(), group.size()) == 0;
 }
 
 bool IsOwnAddress(const PortTable& ports, const uint8_t* source) {
@@ -33,16 +34,10 @@ bool IsOwnAddress(const PortTable& ports, const uint8_t* source) {
   return false;
 }
 
-bool IsZero(const uint8_t* bytes, size_t n) {
-  for (size_t i = 0; i < n; ++i)
-    if (bytes[i]) return false;
-  return true;
-}
-
 }  // namespace
 
 void FrameDispatch::DispatchFrame(Port& port, const uint8_t* frame, size_t length) {
-  if (!frame || length < 14) return;
+  if (!frame || length < kEthernetHeaderSize) return;
   const uint8_t* source = frame + 6;
   // Our own frames come back through loops and through other ports on the same
   // segment.
@@ -50,49 +45,52 @@ void FrameDispatch::DispatchFrame(Port& port, const uint8_t* frame, size_t lengt
   if (port.linkStatus.load(std::memory_order_relaxed) != kLinkConnected) return;
 
   const AgentSettings settings = parts_.settings.Get();
-  if (!IsZero(settings.rxOui, 3) && std::memcmp(source, settings.rxOui, 3) != 0) return;
+  if (!IsAllZero(settings.rxOui, 3) && std::memcmp(source, settings.rxOui, 3) != 0) return;
   const uint32_t now = parts_.clock.Now();
 
-  if (frame[12] == 0x88 && frame[13] == 0xCC) {
-    bool wanted = std::memcmp(frame, kLldpMulticast, 6) == 0 ||
-                  std::memcmp(frame, kBroadcast, 6) == 0 ||
-                  (!IsZero(settings.txMcast, 6) && std::memcmp(frame, settings.txMcast, 6) == 0);
+  if (((frame[kEtherTypeOffset] << 8) | frame[kEtherTypeOffset + 1]) == kEtherTypeLldp) {
+    bool wanted = IsAddressedTo(frame, kLldpNearestBridge) || IsAddressedTo(frame, kBroadcastMac) ||
+                  (!IsAllZero(settings.txMcast, 6) && std::memcmp(frame, settings.txMcast, 6) == 0);
     if (!wanted) return;
     if ((port.adminStatus.load(std::memory_order_relaxed) & 2) == 0) return;
     Receive(port, frame, length, now, kNeighborLldp, settings);
     return;
   }
 
-  if (std::memcmp(frame, kCdpMulticast, 6) != 0) return;
+  if (!IsAddressedTo(frame, kCdpMulticast)) return;
   if (settings.rxCdp == 0) return;
   if (length < 24) return;
   ByteReader header(frame, length);
-  header.skip(12);
+  header.skip(kCdpLengthOffset);
   const uint16_t l8023 = header.u16be();
-  if (l8023 <= 1500 && length >= size_t{l8023} + 14) {
+  if (l8023 <= kIeee8023MaxPayload && length >= size_t{l8023} + kEthernetHeaderSize) {
     // Plain IEEE 802.3 with LLC/SNAP.
-    if (!BytesAt(frame, length, 14, kCdpSnap, 8)) return;
+    if (!BytesAt(frame, length, kLlcSnapOffset, kCdpLlcSnap)) return;
     port.cdpSeen = now;
-    Receive(port, frame, size_t{l8023} + 14, now, kNeighborCdp, settings);
+    Receive(port, frame, size_t{l8023} + kEthernetHeaderSize, now, kNeighborCdp, settings);
     return;
   }
 
   // Some wireless adapters deliver CDP with a second SNAP header in front and the
   // outer length least significant byte first. The CDP frame is rebuilt from the
   // address bytes and the inner frame, and only from bytes that were received.
-  if (!BytesAt(frame, length, 14, kSnapStart, 4)) return;
+  if (!BytesAt(frame, length, kLlcSnapOffset, kSnapStart)) return;
+  // Behind the extra 6-octet header: the inner 802.3 length, then its LLC/SNAP.
+  constexpr size_t kInnerLengthOffset = 20;
+  constexpr size_t kInnerSnapOffset = 22;
   ByteReader inner(frame, length);
-  inner.skip(20);
+  inner.skip(kInnerLengthOffset);
   const uint16_t l2 = inner.u16be();
-  if (!inner.ok() || l2 > 1500 || length < size_t{l2} + 22) return;
+  if (!inner.ok() || l2 > kIeee8023MaxPayload || length < size_t{l2} + kInnerSnapOffset) return;
   const uint16_t outer = static_cast<uint16_t>(frame[12] | (frame[13] << 8));
   if (outer != l2 + 8) return;
-  if (!BytesAt(frame, length, 22, kCdpSnap, 8)) return;
-  uint8_t rebuilt[kMaxCapture];
-  const size_t cdpLength = size_t{l2} + 14;
-  static_assert(1500 + 14 <= kMaxCapture);
-  std::memcpy(rebuilt, frame, 12);
-  std::memcpy(rebuilt + 12, frame + 20, cdpLength - 12);  // l2 + 2 <= length - 20
+  if (!BytesAt(frame, length, kInnerSnapOffset, kCdpLlcSnap)) return;
+  uint8_t rebuilt[kMaxCapturedFrame];
+  const size_t cdpLength = size_t{l2} + kEthernetHeaderSize;
+  static_assert(kIeee8023MaxPayload + kEthernetHeaderSize <= kMaxCapturedFrame);
+  std::memcpy(rebuilt, frame, kCdpLengthOffset);
+  // l2 + 2 <= length - kInnerLengthOffset
+  std::memcpy(rebuilt + kCdpLengthOffset, frame + kInnerLengthOffset, cdpLength - kCdpLengthOffset);
   port.cdpSeen = now;
   Receive(port, rebuilt, cdpLength, now, kNeighborCdp, settings);
 }

@@ -34,7 +34,6 @@ constexpr size_t kMaxTailSize = (2 + 6)             // Port VLAN ID
                                 + (2 + 7);          // extended power via MDI
 static_assert(kMaxTailSize == 125);
 
-constexpr size_t kIpv4ManagementAddressLength = 12;
 constexpr size_t kMacManagementAddressLength = 14;
 
 // Type in the upper 7 bits, length in the lower 9.
@@ -137,10 +136,10 @@ void ManagementAddresses(ByteWriter& w, const Port& port, const AddressTable& ad
   if (ifIndex == 0) {
     if (!Fits(w, kMacManagementAddressLength, keep)) return;
     TlvHeader(w, kLldpManagementAddress, kMacManagementAddressLength);
-    w.u8(7);  // address string length: subtype + 6
-    w.u8(6);  // IEEE 802
+    w.u8(1 + 6);  // address string length: subtype + 6
+    w.u8(kManAddrIeee802);
     w.bytes(mac.data(), mac.size());
-    w.u8(2);  // interface numbering: ifIndex
+    w.u8(kManAddrIfIndex);
     w.u32be(0);
     w.u8(0);  // no OID
     return;
@@ -149,12 +148,12 @@ void ManagementAddresses(ByteWriter& w, const Port& port, const AddressTable& ad
   for (uint32_t i = 0; i < count; ++i) {
     const AddressEntry& e = addresses.entries[i];
     if (e.ifIndex != ifIndex || e.portListLength == 0) continue;
-    if (!Fits(w, kIpv4ManagementAddressLength, keep)) return;
-    TlvHeader(w, kLldpManagementAddress, kIpv4ManagementAddressLength);
-    w.u8(5);  // address string length: subtype + 4
-    w.u8(1);  // IPv4
+    if (!Fits(w, kManAddrIpv4ValueLength, keep)) return;
+    TlvHeader(w, kLldpManagementAddress, kManAddrIpv4ValueLength);
+    w.u8(kManAddrIpv4StringLength);
+    w.u8(kManAddrIpv4);
     w.bytes(&e.address, 4);  // already in network order
-    w.u8(2);  // interface numbering: ifIndex
+    w.u8(kManAddrIfIndex);
     w.u32be(ifIndex);
     w.u8(0);  // no OID
   }

@@ -1,4 +1,5 @@
-// Wire constants and small rules that the LLDP and CDP builders and parsers share.
+// Wire constants and small rules of LLDP and CDP: the one place that the frame
+// builders, the parsers, frame dispatch and the worker's port setup take them from.
 #pragma once
 
 #include <array>
@@ -7,11 +8,18 @@
 
 namespace torvane {
 
+constexpr std::array<uint8_t, 6> kBroadcastMac = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+constexpr size_t kEthernetHeaderSize = 14;
+constexpr size_t kEtherTypeOffset = 12;
+// The most a capture holds of one frame.
+constexpr size_t kMaxCapturedFrame = 1514;
+
 // ---- LLDP ----------------------------------------------------------------
 
 constexpr std::array<uint8_t, 6> kLldpNearestBridge = {0x01, 0x80, 0xC2, 0x00, 0x00, 0x0E};
 constexpr uint16_t kEtherTypeLldp = 0x88CC;
-constexpr size_t kEthernetHeaderSize = 14;
+// Ethernet header, the three mandatory TLVs at their shortest and End.
+constexpr size_t kLldpMinFrame = 30;
 
 enum LldpTlvType : uint8_t {
   kLldpEnd = 0,
@@ -31,6 +39,14 @@ constexpr uint8_t kChassisSubtypeNetworkAddress = 5;
 constexpr uint8_t kChassisSubtypeLocal = 7;
 constexpr uint8_t kPortSubtypeMac = 3;
 constexpr uint8_t kPortSubtypeInterfaceName = 5;
+
+// Management Address TLV: address subtypes and the interface numbering.
+constexpr uint8_t kManAddrIpv4 = 1;
+constexpr uint8_t kManAddrIeee802 = 6;
+constexpr uint8_t kManAddrIfIndex = 2;
+// Address string length (subtype + 4 octets) and whole value of an IPv4 one.
+constexpr uint8_t kManAddrIpv4StringLength = 5;
+constexpr size_t kManAddrIpv4ValueLength = 12;
 
 constexpr std::array<uint8_t, 3> kOuiIeee8021 = {0x00, 0x80, 0xC2};
 constexpr std::array<uint8_t, 3> kOuiIeee8023 = {0x00, 0x12, 0x0F};
@@ -76,10 +92,14 @@ constexpr uint16_t LldpMauType(uint32_t linkSpeed, uint32_t portDuplex, uint32_t
 constexpr std::array<uint8_t, 6> kCdpMulticast = {0x01, 0x00, 0x0C, 0xCC, 0xCC, 0xCC};
 // LLC (DSAP, SSAP, control), SNAP OUI, SNAP protocol identifier.
 constexpr std::array<uint8_t, 8> kCdpLlcSnap = {0xAA, 0xAA, 0x03, 0x00, 0x00, 0x0C, 0x20, 0x00};
+// The start of any LLC/SNAP header (DSAP, SSAP, control, first OUI octet).
+constexpr std::array<uint8_t, 4> kSnapStart = {0xAA, 0xAA, 0x03, 0x00};
+constexpr size_t kLlcSnapOffset = 14;
 constexpr uint8_t kCdpVersion = 2;
 // Offsets inside the frame.
 constexpr size_t kCdpLengthOffset = 12;
 constexpr size_t kCdpPduOffset = 22;       // version octet: the checksum covers from here
+constexpr size_t kCdpTtlOffset = 23;
 constexpr size_t kCdpChecksumOffset = 24;
 constexpr size_t kCdpHeaderSize = 26;      // first TLV
 // An IEEE 802.3 length field above 1500 would read as an EtherType.
@@ -98,6 +118,8 @@ enum CdpTlvType : uint16_t {
 
 // One address entry: NLPID protocol type 1, protocol length 1, protocol 0xCC (IP),
 // address length 4 (two octets), the address.
+constexpr uint8_t kCdpProtocolTypeNlpid = 1;
+constexpr uint8_t kCdpProtocolIp = 0xCC;
 constexpr size_t kCdpAddressEntrySize = 9;
 
 // Hold time that a CDP frame announces (one octet, saturating).
@@ -117,5 +139,16 @@ constexpr uint32_t CdpCapabilitiesFromLldp(uint32_t lldpCapabilities) {
   if (lldpCapabilities & 0x02) cdp |= 0x40;
   return cdp;
 }
+
+// The group addresses every port listens to: the LLDP nearest-bridge address
+// and the CDP multicast address, as one multicast list.
+constexpr std::array<uint8_t, 12> kPortMulticastList = [] {
+  std::array<uint8_t, 12> list{};
+  for (size_t i = 0; i < 6; ++i) {
+    list[i] = kLldpNearestBridge[i];
+    list[6 + i] = kCdpMulticast[i];
+  }
+  return list;
+}();
 
 }  // namespace torvane

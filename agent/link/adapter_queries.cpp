@@ -8,6 +8,7 @@
 
 #include "agent/link/adapter_discovery.h"
 #include "common/bytes.h"
+#include "common/mac.h"
 #include "common/text.h"
 
 namespace torvane {
@@ -17,13 +18,6 @@ constexpr uint32_t kIfTypeEthernet = 6;
 constexpr uint32_t kIfTypeWireless = 71;
 constexpr size_t kMulticastSetLimit = 120;  // 20 addresses
 constexpr size_t kDeviceAnswerSize = 1024;
-
-std::string MacText(const uint8_t* m) {
-  char text[18];
-  std::snprintf(text, sizeof text, "%2.2x:%2.2x:%2.2x:%2.2x:%2.2x:%2.2x", m[0], m[1], m[2], m[3],
-                m[4], m[5]);
-  return text;
-}
 
 uint32_t SaturatingAdd(uint32_t a, uint32_t b) {
   return a > 0xFFFFFFFFu - b ? 0xFFFFFFFFu : a + b;
@@ -162,7 +156,7 @@ bool QueryMacAddress(QueryPath& q, Port& port, uint8_t out[6]) {
     return false;
   }
   std::memcpy(out, request.Data, 6);
-  TraceFormat(q.trace, "MAC address: %s\n", MacText(out).c_str());
+  TraceFormat(q.trace, "MAC address: %s\n", FormatMac(out).c_str());
   return true;
 }
 
@@ -391,7 +385,7 @@ int QueryAdapterDevice(AdapterDevice& device, LinkTrace& trace, Port& port) {
   uint32_t n = 0;
 
   if (DeviceQuery(device, OID_802_3_CURRENT_ADDRESS, buffer, n)) {
-    TraceFormat(trace, "MAC: %u, %s\n", n, MacText(buffer).c_str());
+    TraceFormat(trace, "MAC: %u, %s\n", n, FormatMac(buffer).c_str());
     if (n == 6) port.macAddress.store(buffer);
   } else {
     TraceText(trace, "MAC address - failed\n");

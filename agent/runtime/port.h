@@ -14,11 +14,10 @@
 #include <mutex>
 #include <string>
 
+#include "common/mac.h"
 #include "common/text.h"
 
 namespace torvane {
-
-using Mac = std::array<uint8_t, 6>;
 
 // A MAC address that one thread may store while others load it, whole.
 class AtomicMac {

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "common/mac.h"
 #include "common/text.h"
 
 namespace torvane {
@@ -156,23 +157,6 @@ void ApplyChassisChoice(const ChassisChoice& choice, AgentSettings& a, SettingsS
   if (choice.pending) store.chassisIdPending = *choice.pending;
 }
 
-std::string MacText(const uint8_t mac[6]) {
-  static const char hex[] = "0123456789abcdef";
-  std::string out;
-  for (int i = 0; i < 6; ++i) {
-    if (i) out += ':';
-    out += hex[mac[i] >> 4];
-    out += hex[mac[i] & 15];
-  }
-  return out;
-}
-
-bool AllZero(const uint8_t* p, size_t n) {
-  for (size_t i = 0; i < n; ++i)
-    if (p[i]) return false;
-  return true;
-}
-
 // "Linux %u.%u" from a kernel release such as "6.1.0-18-amd64".
 std::string OsVersionText(std::string_view release) {
   uint32_t major = 0, minor = 0;
@@ -292,8 +276,8 @@ int SaveSettings(const AgentSettings& settings, const OutsideSettings& outside, 
   number("txCname", settings.txCname, 0);
   number("txPname", settings.txPname, 0);
   number("txPIDname", settings.txPIDname, 0);
-  if (AllZero(settings.txMcast, 6)) edits.push_back({"txMcast", std::nullopt});
-  else edits.push_back({"txMcast", MacText(settings.txMcast)});
+  if (IsAllZero(settings.txMcast, 6)) edits.push_back({"txMcast", std::nullopt});
+  else edits.push_back({"txMcast", FormatMac(settings.txMcast)});
   number("MedDevType", settings.MedDevType, 0);
   for (int i = 0; i < 8; ++i) number(kMedPolicyKeys[i], settings.MedPolicy[i], kPolicyNotSet);
   number("rxCdp", settings.rxCdp, kDefaultRxCdp);

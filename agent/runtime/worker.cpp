@@ -7,9 +7,11 @@
 
 #include "agent/frames/cdp_builder.h"
 #include "agent/frames/lldp_builder.h"
+#include "agent/frames/wire_format.h"
 #include "agent/link/link_layer.h"
 #include "agent/runtime/agent.h"
 #include "records/text_forms.h"
+#include "common/mac.h"
 #include "common/text.h"
 
 namespace torvane {
@@ -19,28 +21,10 @@ namespace {
 constexpr size_t kModuleDirectorySize = 260;
 constexpr size_t kDiscoveryBufferSize = 8192;
 
-// The group addresses every port listens to: the LLDP nearest-bridge address and
-// the CDP multicast address.
-constexpr uint8_t kPortMulticastList[12] = {0x01, 0x80, 0xC2, 0x00, 0x00, 0x0E,
-                                            0x01, 0x00, 0x0C, 0xCC, 0xCC, 0xCC};
-constexpr uint8_t kBroadcast[6] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
 
 // Per-port switches fall back to this when the registry holds no value for the
 // port: every optional TLV on, plus the default transmit/receive bits.
 constexpr uint32_t kAllTlvsEnabled = 0xF000;
-
-std::string MacText(const Mac& m) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%2.2x:%2.2x:%2.2x:%2.2x:%2.2x:%2.2x", m[0], m[1], m[2], m[3],
-                m[4], m[5]);
-  return text;
-}
-
-bool AllZero(const uint8_t* bytes, size_t n) {
-  for (size_t i = 0; i < n; ++i)
-    if (bytes[i]) return false;
-  return true;
-}
 
 bool IsMedEndpoint(uint8_t devType) { return devType >= 1 && devType <= 3; }
 
@@ -66,13 +50,13 @@ void SendLldp(Agent& agent, Port& port, const AgentSettings& s, const InterfaceL
     TracePort(agent, port, "lldp sent");
 
   Mac mac = port.macAddress.load();
-  if (!AllZero(s.txMcast, 6)) {
+  if (!IsAllZero(s.txMcast, 6)) {
     std::memcpy(frame, s.txMcast, 6);
     std::memcpy(frame + 6, mac.data(), 6);
     agent.link->SendFrame(port, frame, length);
   }
-  if (!AllZero(s.txBcSrc, 6) && std::memcmp(s.txBcSrc, mac.data(), 6) == 0) {
-    std::memcpy(frame, kBroadcast, 6);
+  if (!IsAllZero(s.txBcSrc, 6) && std::memcmp(s.txBcSrc, mac.data(), 6) == 0) {
+    std::memcpy(frame, kBroadcastMac.data(), 6);
     std::memcpy(frame + 6, mac.data(), 6);
     agent.link->SendFrame(port, frame, length);
   }
@@ -238,7 +222,7 @@ uint32_t PortCycle(Agent& agent, uint32_t count, int mode) {
     if (port.state == kPortUnusable) continue;
 
     if (port.state == kPortClosed && !link.IsAdapterOpen(port)) {
-      if (!link.OpenPort(port, 3, kPortMulticastList, sizeof kPortMulticastList)) {
+      if (!link.OpenPort(port, 3, kPortMulticastList.data(), kPortMulticastList.size())) {
         if (agent.debugLevel && !port.macAddress.zero()) {
           uint32_t entry = 0;
           link.MatchInterface(port, &entry);
@@ -247,7 +231,7 @@ uint32_t PortCycle(Agent& agent, uint32_t count, int mode) {
         continue;
       }
       uint32_t switches = RegReadNumber(agent.host.registry, "lldp",
-                                        MacText(port.macAddress.load()),
+                                        FormatMac(port.macAddress.load()),
                                         s.adminStatusDefault | kAllTlvsEnabled);
       port.adminStatus = static_cast<uint8_t>(switches);
       port.tlvsTxEnable = static_cast<uint8_t>(switches >> 8);
@@ -280,7 +264,7 @@ void TracePort(Agent& agent, Port& port, std::string_view word) {
   std::string name = port.ConnectionName();
   std::snprintf(piece, sizeof piece, "%-16.16s  ", name.c_str());
   line += piece;
-  line += MacText(port.macAddress.load());
+  line += FormatMac(port.macAddress.load());
   line += ' ';
 
   uint32_t ifIndex = port.ifIndex;
