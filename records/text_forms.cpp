@@ -73,19 +73,19 @@ std::string ZoneOffsetText(long gmtoffSeconds) {
   return buffer;
 }
 
-std::string FormatLocalTime(SystemFacts& facts, time_t t) {
+std::string FormatLocalTime(LocalTimeSource& clock, time_t t) {
   std::tm local{};
   long gmtoff = 0;
-  if (!facts.LocalTime(t, local, gmtoff)) return {};
+  if (!clock.LocalTime(t, local, gmtoff)) return {};
   char buffer[64];
   size_t n = std::strftime(buffer, sizeof buffer, "%Y-%m-%d %H:%M:%S", &local);
   return std::string(buffer, n);
 }
 
-std::string FormatTimestamp(SystemFacts& facts, time_t t) {
+std::string FormatTimestamp(LocalTimeSource& clock, time_t t) {
   std::tm local{};
   long gmtoff = 0;
-  if (!facts.LocalTime(t, local, gmtoff)) return {};
+  if (!clock.LocalTime(t, local, gmtoff)) return {};
   char buffer[64];
   size_t n = std::strftime(buffer, sizeof buffer, "%Y-%m-%d %H:%M:%S", &local);
   return std::string(buffer, n) + ZoneOffsetText(gmtoff);

@@ -12,7 +12,7 @@
 #include "common/mac.h"
 #include "records/address_table.h"
 #include "records/agent_settings.h"
-#include "platform/system_facts.h"
+#include "platform/local_time.h"
 
 namespace torvane {
 
@@ -44,9 +44,9 @@ std::string ModeText(uint32_t mode);
 std::string ZoneOffsetText(long gmtoffSeconds);
 
 // Local time "%Y-%m-%d %H:%M:%S"; empty when the time cannot be converted.
-std::string FormatLocalTime(SystemFacts& facts, time_t t);
+std::string FormatLocalTime(LocalTimeSource& clock, time_t t);
 // The same followed by the zone offset in effect at that moment.
-std::string FormatTimestamp(SystemFacts& facts, time_t t);
+std::string FormatTimestamp(LocalTimeSource& clock, time_t t);
 
 // Replaces every control character by '?': bytes below 0x20 and 0x7F, the C1
 // controls encoded as UTF-8 (C2 80 .. C2 9F, one '?' for the pair), and bytes

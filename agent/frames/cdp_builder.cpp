@@ -32,11 +32,11 @@ size_t TextTlvSize(std::string_view text) { return kCdpTlvHeaderSize + text.size
 
 }  // namespace
 
-size_t BuildCdpFrame(const Port& port, const AgentSettings& settings,
+size_t BuildCdpFrame(const PortFacts& port, const AgentSettings& settings,
                      std::string_view osVersionText, const AddressTable& addresses,
                      uint8_t* frame, size_t size) {
   ByteWriter w(frame, std::min(size, kEthernetHeaderSize + kIeee8023MaxPayload));
-  const Mac mac = port.macAddress.load();
+  const Mac& mac = port.mac;
 
   w.bytes(kCdpMulticast.data(), kCdpMulticast.size());
   w.bytes(mac.data(), mac.size());
@@ -49,9 +49,7 @@ size_t BuildCdpFrame(const Port& port, const AgentSettings& settings,
 
   TextTlv(w, kCdpDeviceId, FieldText(settings.systemName));
 
-  // The port's texts are read in place: this runs on the worker, their only writer.
-  const std::string_view portId =
-      settings.txPname != 0 ? FieldText(port.connectionName) : FieldText(port.description);
+  const std::string_view portId = settings.txPname != 0 ? port.connectionName : port.description;
   const std::string_view version = FieldText(settings.systemDescription);
   const uint32_t vlanId = port.vlanId;
   const uint32_t duplex = port.duplex;

@@ -6,9 +6,9 @@
 #include <cstdint>
 #include <string_view>
 
-#include "agent/link/interface_tables.h"
+#include "agent/frames/port_facts.h"
+#include "records/address_table.h"
 #include "records/agent_settings.h"
-#include "agent/runtime/port.h"
 
 namespace torvane {
 
@@ -16,7 +16,7 @@ namespace torvane {
 // IEEE 802.3 length field can describe). Address entries that would not fit are
 // left out and the count says how many were written; a buffer smaller than the
 // 26-byte header gives 0 (nothing to send).
-size_t BuildCdpFrame(const Port& port, const AgentSettings& settings,
+size_t BuildCdpFrame(const PortFacts& port, const AgentSettings& settings,
                      std::string_view osVersionText, const AddressTable& addresses,
                      uint8_t* frame, size_t size);
 

@@ -1,6 +1,5 @@
 #include "agent/frames/cdp_parser.h"
 
-#include <cstdio>
 #include <cstring>
 #include <string_view>
 
@@ -21,19 +20,6 @@ size_t ReadText(ByteReader value, size_t limit, char (&field)[N]) {
   return CopyText(field, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
 }
 
-void TraceChecksum(const ParseContext& context, unsigned version, size_t packet, unsigned result) {
-  if (context.debugLevel == 0 || !context.console) return;
-  char line[96];
-  std::snprintf(line, sizeof line, "cdp version %u, packet %u checksum errror %x\n", version,
-                static_cast<unsigned>(packet), result);
-  if (context.logLock) {
-    std::lock_guard<std::mutex> lock(*context.logLock);
-    context.console->Write(line);
-  } else {
-    context.console->Write(line);
-  }
-}
-
 bool HoldsLldpManagement(const Neighbor& record) {
   return record.manAddrCount > 0 &&
          !(record.manAddrIfSubtype[0] == 1 && record.manAddrIfNumber[0] == 0);
@@ -47,7 +33,7 @@ struct CdpWalk {
   char software[128] = {};
 };
 
-void ReadAddresses(Port& port, Neighbor& record, ByteReader value, CdpWalk& walk,
+void ReadAddresses(const ReceivingPort& port, Neighbor& record, ByteReader value, CdpWalk& walk,
                    const ParseContext& context) {
   if (value.remaining() < 4) return;
   uint32_t count = value.u32be();
@@ -107,15 +93,16 @@ uint32_t CdpToLldpCapabilities(uint32_t cdp) {
   return lldp;
 }
 
-ParseResult ParseCdpFrame(Port& port, Neighbor& record, const uint8_t* frame, size_t length,
-                          uint32_t now, const ParseContext& context) {
+ParseResult ParseCdpFrame(const ReceivingPort& port, Neighbor& record, const uint8_t* frame,
+                          size_t length, uint32_t now, const ParseContext& context,
+                          ParseNotes* notes) {
   if (!frame || length < kCdpHeaderSize) return kParseMalformed;
   uint8_t version = frame[kCdpPduOffset];
   if (version > kCdpVersion) return kParseMalformed;
   // Accepted at 0 and at 0xFEFF: peers differ in how they pad an odd last byte.
   uint16_t check = CdpChecksum(frame + kCdpPduOffset, length - kCdpPduOffset);
   if (check != 0 && check != 0xFEFF) {
-    TraceChecksum(context, version, length - kCdpPduOffset, check);
+    if (notes) notes->cdpChecksum = check;
     return kParseMalformed;
   }
   if (HoldsLldpManagement(record)) return kParseMalformed;

@@ -60,8 +60,8 @@ void TextTlv(ByteWriter& w, uint8_t type, std::string_view text) {
 }
 
 // The IEEE 802.1, IEEE 802.3 and LLDP-MED TLVs, into `t`.
-void BuildTail(ByteWriter& t, Port& port, const AgentSettings& settings, uint16_t ttl,
-               uint32_t now) {
+void BuildTail(ByteWriter& t, const PortFacts& port, const AgentSettings& settings, uint16_t ttl,
+               uint32_t now, LldpBuildNotes& notes) {
   uint32_t vlanId = port.vlanId;
   if (vlanId != 0 && Fits(t, 6, 0)) {
     OrgTlvHeader(t, kOuiIeee8021, kIeee8021PortVlanId, 2);
@@ -70,7 +70,8 @@ void BuildTail(ByteWriter& t, Port& port, const AgentSettings& settings, uint16_
 
   if (port.ifType != settings.ieee80211) {
     uint16_t mau = LldpMauType(port.linkSpeed, port.duplex, settings.Duplex);
-    port.mauType = mau;
+    notes.mauTypeSet = true;
+    notes.mauType = mau;
     if (Fits(t, 9, 0)) {
       OrgTlvHeader(t, kOuiIeee8023, kIeee8023MacPhy, 5);
       t.u8(port.autoNeg != 0 ? 3 : 0);  // supported and enabled
@@ -88,11 +89,11 @@ void BuildTail(ByteWriter& t, Port& port, const AgentSettings& settings, uint16_
   const uint8_t devType = settings.MedDevType;
   if (devType == 0 || port.adminStatus != 3 || port.medActive == 0) return;
 
-  // An endpoint not heard within one of our TTLs is gone. The receive thread may
-  // store a fresh time meanwhile: the exchange keeps it.
+  // An endpoint not heard within one of our TTLs is gone.
   uint32_t seen = port.medEndpointSeen;
   if (seen != 0 && uint64_t{seen} + ttl < now) {
-    if (port.medEndpointSeen.compare_exchange_strong(seen, 0)) seen = 0;
+    notes.medEndpointExpired = true;
+    seen = 0;
   }
   // A network connectivity device speaks LLDP-MED only to an endpoint that does.
   if (!(devType >= 1 && devType <= 3) && !(devType == 4 && seen != 0)) return;
@@ -130,7 +131,7 @@ void BuildTail(ByteWriter& t, Port& port, const AgentSettings& settings, uint16_
 
 // Management Address TLVs: the port's IPv4 addresses that are advertised on it,
 // or, for a port without an interface index, its MAC. `keep` octets stay free.
-void ManagementAddresses(ByteWriter& w, const Port& port, const AddressTable& addresses,
+void ManagementAddresses(ByteWriter& w, const PortFacts& port, const AddressTable& addresses,
                          const Mac& mac, size_t keep) {
   const uint32_t ifIndex = port.ifIndex;
   if (ifIndex == 0) {
@@ -161,10 +162,14 @@ void ManagementAddresses(ByteWriter& w, const Port& port, const AddressTable& ad
 
 }  // namespace
 
-size_t BuildLldpFrame(Port& port, const AgentSettings& settings, const AddressTable& addresses,
-                      int mode, uint8_t* frame, size_t size, uint32_t now) {
+size_t BuildLldpFrame(const PortFacts& port, const AgentSettings& settings,
+                      const AddressTable& addresses, int mode, uint8_t* frame, size_t size,
+                      uint32_t now, LldpBuildNotes* notes) {
+  LldpBuildNotes unused;
+  LldpBuildNotes& found = notes ? *notes : unused;
+  found = LldpBuildNotes{};
   ByteWriter w(frame, size);
-  const Mac mac = port.macAddress.load();
+  const Mac& mac = port.mac;
 
   w.bytes(kLldpNearestBridge.data(), kLldpNearestBridge.size());
   w.bytes(mac.data(), mac.size());
@@ -184,10 +189,9 @@ size_t BuildLldpFrame(Port& port, const AgentSettings& settings, const AddressTa
     w.bytes(settings.chassisId.bytes, chassisLength);
   }
 
-  // The worker is the only writer of the port's texts and this runs on it, so
-  // they are read in place. An empty connection name would give an empty Port
-  // ID, which peers refuse: the MAC form is used then.
-  const std::string_view connectionName = FieldText(port.connectionName);
+  // An empty connection name would give an empty Port ID, which peers refuse:
+  // the MAC form is used then.
+  const std::string_view connectionName = port.connectionName;
   if (settings.txPIDname != 0 && !connectionName.empty()) {
     TlvHeader(w, kLldpPortId, 1 + connectionName.size());
     w.u8(kPortSubtypeInterfaceName);
@@ -208,7 +212,7 @@ size_t BuildLldpFrame(Port& port, const AgentSettings& settings, const AddressTa
     const uint8_t tlvs = port.tlvsTxEnable;
     if (tlvs & 0x80) {
       TextTlv(w, kLldpPortDescription,
-              settings.txPname != 0 ? connectionName : FieldText(port.description));
+              settings.txPname != 0 ? connectionName : port.description);
     }
     if (tlvs & 0x40) TextTlv(w, kLldpSystemName, FieldText(settings.systemName));
     if (tlvs & 0x20) TextTlv(w, kLldpSystemDescription, FieldText(settings.systemDescription));
@@ -219,7 +223,7 @@ size_t BuildLldpFrame(Port& port, const AgentSettings& settings, const AddressTa
 
     uint8_t tail[kMaxTailSize];
     ByteWriter t(tail, std::min(sizeof tail, w.room() - kEndTlvSize));
-    BuildTail(t, port, settings, ttl, now);
+    BuildTail(t, port, settings, ttl, now, found);
 
     ManagementAddresses(w, port, addresses, mac, t.size() + kEndTlvSize);
     w.bytes(tail, t.size());

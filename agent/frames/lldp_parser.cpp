@@ -54,8 +54,8 @@ bool SameOui(std::span<const uint8_t> oui, const std::array<uint8_t, 3>& expect)
   return oui.size() == 3 && std::memcmp(oui.data(), expect.data(), 3) == 0;
 }
 
-void ReadOrganizational(Port& port, Neighbor& record, ByteReader value, size_t v, uint32_t now,
-                        const ParseContext& context) {
+void ReadOrganizational(Neighbor& record, ByteReader value, size_t v, const ParseContext& context,
+                        ParseNotes* notes) {
   if (v < 4) return;
   auto oui = value.bytes(3);
   uint8_t subtype = value.u8();
@@ -75,15 +75,9 @@ void ReadOrganizational(Port& port, Neighbor& record, ByteReader value, size_t v
     value.skip(2);  // LLDP-MED capabilities
     uint8_t deviceClass = value.u8();
     const AgentSettings* settings = context.settings;
-    // A network connectivity device answers an endpoint it hears with LLDP-MED
-    // at once: the first time, the worker is woken to run fast start.
+    // A network connectivity device answers an endpoint it hears with LLDP-MED.
     if (deviceClass < 1 || deviceClass > 3 || !settings || settings->MedDevType != 4) return;
-    if (port.medEndpointSeen.load(std::memory_order_relaxed) == 0) {
-      port.medActive = 1;
-      port.fastStartCount = settings->MedFastStartRepeatCount;
-      if (context.wake) context.wake->Set();
-    }
-    port.medEndpointSeen = now;
+    if (notes) notes->medEndpointHeard = true;
   }
 }
 
@@ -98,8 +92,9 @@ uint32_t ModeFromMauType(uint32_t m) {
   return (3u << 1) | duplex;
 }
 
-ParseResult ParseLldpFrame(Port& port, Neighbor& record, const uint8_t* frame, size_t length,
-                           uint32_t now, const ParseContext& context) {
+ParseResult ParseLldpFrame(const ReceivingPort& port, Neighbor& record, const uint8_t* frame,
+                           size_t length, uint32_t now, const ParseContext& context,
+                           ParseNotes* notes) {
   if (!frame || length < kLldpMinFrame) return kParseMalformed;
   FillPortFields(port, record, frame, context);
   if (static_cast<uint32_t>(record.lastUpdate + record.ttl) < now) record.discovered = now;
@@ -176,7 +171,7 @@ ParseResult ParseLldpFrame(Port& port, Neighbor& record, const uint8_t* frame, s
         break;
       }
       case kLldpOrganizational:
-        ReadOrganizational(port, record, value, v, now, context);
+        ReadOrganizational(record, value, v, context, notes);
         break;
       default:  // 0 with a length, 9..126: not ours to read
         break;

@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "agent/runtime/settings.h"
+#include "platform/registry_values.h"
 #include "common/text.h"
 
 namespace torvane {

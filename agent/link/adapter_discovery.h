@@ -14,10 +14,10 @@
 #include <string>
 #include <string_view>
 
-#include "agent/link/interface_tables.h"
+#include "agent/state/interface_tables.h"
 #include "agent/link/link_trace.h"
 #include "agent/link/net_host.h"
-#include "agent/runtime/port.h"
+#include "agent/state/port.h"
 #include "platform/registry_store.h"
 
 namespace torvane {

@@ -26,6 +26,25 @@ constexpr size_t kDiscoveryBufferSize = 8192;
 // port: every optional TLV on, plus the default transmit/receive bits.
 constexpr uint32_t kAllTlvsEnabled = 0xF000;
 
+PortFacts FactsOf(const Port& port) {
+  PortFacts f;
+  f.mac = port.macAddress.load();
+  f.ifIndex = port.ifIndex;
+  f.connectionName = FieldText(port.connectionName);
+  f.description = FieldText(port.description);
+  f.adminStatus = port.adminStatus;
+  f.tlvsTxEnable = port.tlvsTxEnable;
+  f.linkSpeed = port.linkSpeed;
+  f.duplex = port.duplex;
+  f.autoNeg = port.autoNeg;
+  f.vlanId = port.vlanId;
+  f.maxFrameSize = port.maxFrameSize;
+  f.ifType = port.ifType;
+  f.medActive = port.medActive;
+  f.medEndpointSeen = port.medEndpointSeen;
+  return f;
+}
+
 bool IsMedEndpoint(uint8_t devType) { return devType >= 1 && devType <= 3; }
 
 // Takes one from the port's fast-start count unless the receive path or the pipe
@@ -42,9 +61,17 @@ bool TakeFastStart(Port& port) {
 // on the one configured adapter, to the broadcast address. The copies differ from
 // the frame only in their two addresses, are not traced and their sends are not
 // looked at.
-void SendLldp(Agent& agent, Port& port, const AgentSettings& s, const InterfaceLists& lists,
-              int mode, uint8_t* frame, uint32_t now) {
-  size_t length = BuildLldpFrame(port, s, lists.addresses, mode, frame, kFrameBufferSize, now);
+void SendLldp(Agent& agent, Port& port, PortFacts& facts, const AgentSettings& s,
+              const InterfaceLists& lists, int mode, uint8_t* frame, uint32_t now) {
+  LldpBuildNotes notes;
+  size_t length = BuildLldpFrame(facts, s, lists.addresses, mode, frame, kFrameBufferSize, now, &notes);
+  // An endpoint gone quiet is forgotten, unless the receive thread has just heard
+  // it again: then the frame is built anew with that time.
+  if (notes.medEndpointExpired &&
+      !port.medEndpointSeen.compare_exchange_strong(facts.medEndpointSeen, 0)) {
+    length = BuildLldpFrame(facts, s, lists.addresses, mode, frame, kFrameBufferSize, now, &notes);
+  }
+  if (notes.mauTypeSet) port.mauType = notes.mauType;
   if (length < 14) return;
   if (agent.link->SendFrame(port, frame, length) && agent.debugLevel)
     TracePort(agent, port, "lldp sent");
@@ -65,15 +92,15 @@ void SendLldp(Agent& agent, Port& port, const AgentSettings& s, const InterfaceL
 // CDP goes out always (txCdp 1) or, in answer mode (txCdp 3), while a CDP frame
 // was heard on the port: a cycle that finds the last one older than 255 seconds
 // forgets it but still sends this once.
-void SendCdp(Agent& agent, Port& port, const AgentSettings& s, const OutsideSettings& o,
-             const InterfaceLists& lists, uint8_t* frame, uint32_t now) {
+void SendCdp(Agent& agent, Port& port, const PortFacts& facts, const AgentSettings& s,
+             const OutsideSettings& o, const InterfaceLists& lists, uint8_t* frame, uint32_t now) {
   uint32_t seen = port.cdpSeen.load();
   if (!(s.txCdp == 1 || (s.txCdp == 3 && seen != 0))) return;
   if (seen < now - 255u) {
     // A frame that arrives meanwhile keeps its fresh time.
     port.cdpSeen.compare_exchange_strong(seen, 0);
   }
-  size_t length = BuildCdpFrame(port, s, FieldText(o.osVersionText), lists.addresses, frame,
+  size_t length = BuildCdpFrame(facts, s, FieldText(o.osVersionText), lists.addresses, frame,
                                 kFrameBufferSize);
   if (length < 14) return;
   if (agent.link->SendFrame(port, frame, length) && agent.debugLevel)
@@ -131,11 +158,16 @@ int Shutdown(Agent& agent) {
 
 }  // namespace
 
-void Agent::Trace(std::string_view text) {
-  if (!debugLevel) return;
-  std::lock_guard<std::mutex> lock(logLock);
-  console.Write(text);
+void Agent::RunCycleNow() {
+  tickCounter = 0;
+  wake.Set();
 }
+
+bool Agent::SaveSettings(const AgentSettings& block) {
+  return torvane::SaveSettings(block, settings.GetOutside(), host.profile, "lldp") != 0;
+}
+
+void Agent::ReloadSettings() { LoadSettings(settings, host, *lists.Get(), "lldp"); }
 
 int RunAgent(Agent& agent, int argc, char** argv) {
   if (!agent.link) return 0;
@@ -250,8 +282,10 @@ uint32_t PortCycle(Agent& agent, uint32_t count, int mode) {
     ++ready;
     if (port.linkStatus != kLinkConnected) continue;
 
-    if (port.adminStatus & 1) SendLldp(agent, port, s, *lists, mode, frame, now);
-    SendCdp(agent, port, s, o, *lists, frame, now);
+    // The worker is the only writer of the port's texts: the facts view them in place.
+    PortFacts facts = FactsOf(port);
+    if (port.adminStatus & 1) SendLldp(agent, port, facts, s, *lists, mode, frame, now);
+    SendCdp(agent, port, facts, s, o, *lists, frame, now);
   }
   return ready;
 }
@@ -289,8 +323,7 @@ void TracePort(Agent& agent, Port& port, std::string_view word) {
   line += word;
   line += '\n';
 
-  std::lock_guard<std::mutex> lock(agent.logLock);
-  agent.console.Write(line);
+  agent.trace.WriteAlways(line);
 }
 
 uint32_t WindowsVersion() {
