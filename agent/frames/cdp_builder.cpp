@@ -108,20 +108,26 @@ size_t BuildCdpFrame(const PortFacts& port, const AgentSettings& settings,
 }
 
 // Ones' complement sum of 16-bit words, high octet first. An odd last octet is
-// not padded as RFC 1071 would have it: receivers widen it to a word as a signed
-// octet in ones' complement, so an octet below 0x80 counts as 0x00NN and one of
-// 0x80 or above as 0xFF00 + NN - 1. Summing a frame with its checksum in place
-// gives 0 for a correct frame.
-uint16_t CdpChecksum(const uint8_t* data, size_t length) {
+// not padded as RFC 1071 would have it: most receivers widen it to a word as a
+// signed octet in ones' complement, so an octet below 0x80 counts as 0x00NN and
+// one of 0x80 or above as 0xFF00 + NN - 1; others add it as 0x00NN whatever it
+// is. Summing a frame with its checksum in place gives 0 for a correct frame.
+uint16_t CdpChecksum(const uint8_t* data, size_t length, CdpOddOctet odd) {
   uint64_t sum = 0;
   size_t i = 0;
   for (; i + 1 < length; i += 2) sum += (uint32_t{data[i]} << 8) | data[i + 1];
   if (i < length) {
     const uint8_t last = data[i];
-    sum += last < 0x80 ? last : 0xFF00u + last - 1u;
+    sum += last < 0x80 || odd == CdpOddOctet::kPlain ? last : 0xFF00u + last - 1u;
   }
+  // A fold can carry again (0xFFFF + 0xFFFF + 1 folds to 0x10000).
   while (sum > 0xFFFF) sum = (sum & 0xFFFF) + (sum >> 16);
   return static_cast<uint16_t>(~sum);
+}
+
+bool CdpChecksumValid(const uint8_t* data, size_t length) {
+  return CdpChecksum(data, length, CdpOddOctet::kSigned) == 0 ||
+         CdpChecksum(data, length, CdpOddOctet::kPlain) == 0;
 }
 
 }  // namespace torvane

@@ -20,7 +20,15 @@ size_t BuildCdpFrame(const PortFacts& port, const AgentSettings& settings,
                      std::string_view osVersionText, const AddressTable& addresses,
                      uint8_t* frame, size_t size);
 
+// How a sum takes an odd last octet: peers differ. kSigned widens it to a word
+// as a signed octet in ones' complement (what we send, and what most receivers
+// check); kPlain adds it as 0x00NN.
+enum class CdpOddOctet { kSigned, kPlain };
+
 // The CDP checksum over `length` bytes (the PDU from its version octet on).
-uint16_t CdpChecksum(const uint8_t* data, size_t length);
+uint16_t CdpChecksum(const uint8_t* data, size_t length, CdpOddOctet odd = CdpOddOctet::kSigned);
+
+// True when the PDU, with its checksum in place, sums to zero by either rule.
+bool CdpChecksumValid(const uint8_t* data, size_t length);
 
 }  // namespace torvane

@@ -99,10 +99,9 @@ ParseResult ParseCdpFrame(const ReceivingPort& port, Neighbor& record, const uin
   if (!frame || length < kCdpHeaderSize) return kParseMalformed;
   uint8_t version = frame[kCdpPduOffset];
   if (version > kCdpVersion) return kParseMalformed;
-  // Accepted at 0 and at 0xFEFF: peers differ in how they pad an odd last byte.
-  uint16_t check = CdpChecksum(frame + kCdpPduOffset, length - kCdpPduOffset);
-  if (check != 0 && check != 0xFEFF) {
-    if (notes) notes->cdpChecksum = check;
+  // Peers differ in how they sum an odd last octet: either way will do.
+  if (!CdpChecksumValid(frame + kCdpPduOffset, length - kCdpPduOffset)) {
+    if (notes) notes->cdpChecksum = CdpChecksum(frame + kCdpPduOffset, length - kCdpPduOffset);
     return kParseMalformed;
   }
   if (HoldsLldpManagement(record)) return kParseMalformed;

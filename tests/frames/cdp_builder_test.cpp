@@ -242,6 +242,9 @@ TEST(CdpChecksumTest, EvenLength) {
 TEST(CdpChecksumTest, CarryWrapsAround) {
   const uint8_t data[] = {0xFF, 0xFF, 0x00, 0x02};  // 0xFFFF + 2 = 0x10001 -> 0x0002
   EXPECT_EQ(CdpChecksum(data, sizeof data), 0xFFFD);
+  // 0xFFFF + 0xFFFF + 1 = 0x1FFFF folds to 0x10000, which carries again: 0x0001.
+  const uint8_t twice[] = {0xFF, 0xFF, 0xFF, 0xFF, 0x00, 0x01};
+  EXPECT_EQ(CdpChecksum(twice, sizeof twice), 0xFFFE);
 }
 
 TEST(CdpChecksumTest, OddLengthLastOctetBelow0x80CountsAsLowOrder) {
@@ -252,6 +255,7 @@ TEST(CdpChecksumTest, OddLengthLastOctetBelow0x80CountsAsLowOrder) {
 TEST(CdpChecksumTest, OddLengthLastOctetAtOrAbove0x80IsSignExtended) {
   const uint8_t c8[] = {0x02, 0x78, 0x00, 0x00, 0xC8};  // 0x0278 + 0xFFC7 = 0x1023F -> 0x0240
   EXPECT_EQ(CdpChecksum(c8, sizeof c8), 0xFDBF);
+  EXPECT_EQ(CdpChecksum(c8, sizeof c8, CdpOddOctet::kPlain), 0xFCBF);  // 0x0278 + 0x00C8
   const uint8_t x80[] = {0x02, 0x78, 0x00, 0x00, 0x80};  // 0x0278 + 0xFF7F = 0x101F7 -> 0x01F8
   EXPECT_EQ(CdpChecksum(x80, sizeof x80), 0xFE07);
 }

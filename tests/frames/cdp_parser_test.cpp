@@ -130,13 +130,30 @@ TEST_F(CdpParserTest, RefusesVersion3) {
   EXPECT_EQ(FieldText(r.systemName), "dev");
 }
 
-TEST_F(CdpParserTest, AcceptsCheckResultsZeroAndFeff) {
-  Neighbor r{};
-  EXPECT_EQ(Parse(CdpFrame().Tlv(1, "even").Seal(0), r), kParseStored);
-  EXPECT_EQ(Parse(CdpFrame().Tlv(1, "odd").Seal(0), r), kParseStored);
-  EXPECT_EQ(Parse(CdpFrame().Tlv(1, "odd").Seal(0xFEFF), r), kParseStored);
-  EXPECT_EQ(Parse(CdpFrame().Tlv(1, "even").Seal(0xFEFF), r), kParseStored);
-  EXPECT_EQ(notes.cdpChecksum, 0);
+// Peers sum an odd last octet of 0x80 or more differently (signed or plain):
+// a frame either rule validates is taken, and only those.
+TEST_F(CdpParserTest, AcceptsAFrameThatEitherOddOctetRuleValidates) {
+  struct Case {
+    const char* deviceId;  // its last octet is the PDU's last
+    CdpOddOctet sealedBy;
+    uint16_t result;
+    ParseResult expected;
+  };
+  const Case cases[] = {
+      {"even", CdpOddOctet::kSigned, 0, kParseStored},
+      {"odd", CdpOddOctet::kSigned, 0, kParseStored},
+      {"od\xC8", CdpOddOctet::kSigned, 0, kParseStored},
+      {"od\xC8", CdpOddOctet::kPlain, 0, kParseStored},
+      {"od\x80", CdpOddOctet::kPlain, 0, kParseStored},
+      {"even", CdpOddOctet::kSigned, 0xFEFF, kParseMalformed},
+      {"odd", CdpOddOctet::kSigned, 0xFEFF, kParseMalformed},
+      {"od\xC8", CdpOddOctet::kPlain, 0x1234, kParseMalformed},
+  };
+  for (const Case& c : cases) {
+    Neighbor r{};
+    Bytes frame = CdpFrame().Tlv(1, c.deviceId).Seal(c.result, c.sealedBy);
+    EXPECT_EQ(Parse(frame, r), c.expected) << c.deviceId << " sealed to " << c.result;
+  }
 }
 
 TEST_F(CdpParserTest, RefusesOtherCheckResultsAndReportsThem) {

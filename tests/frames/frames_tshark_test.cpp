@@ -383,15 +383,6 @@ TEST_F(FramesTsharkTest, DecoderAgreesWithEveryFrameWeBuild) {
 }
 
 // Ones' complement sum with an odd last octet added as 0x00NN, whatever its value.
-uint16_t UnsignedOddOctetChecksum(const uint8_t* d, size_t n) {
-  uint32_t sum = 0;
-  for (size_t i = 0; i < n; ++i) {
-    sum += (i % 2 == 0 && i + 1 < n) ? (d[i] << 8) : d[i];
-    if (sum > 0xFFFF) sum = (sum & 0xFFFF) + 1;
-  }
-  return static_cast<uint16_t>(~sum);
-}
-
 // The decoder must be able to tell a bad CDP checksum, or the check above proves
 // nothing: the same frame with the checksum that the plain odd-octet rule gives
 // (the last octet added as 0x00C8) is reported bad.
@@ -405,7 +396,7 @@ TEST_F(FramesTsharkTest, DecoderFlagsTheUnsignedOddOctetChecksum) {
   ASSERT_EQ(f.size() % 2, 1u);
   ASSERT_EQ(f.back(), 0xC8);
   f[24] = f[25] = 0;
-  const uint16_t plain = UnsignedOddOctetChecksum(f.data() + 22, f.size() - 22);
+  const uint16_t plain = CdpChecksum(f.data() + 22, f.size() - 22, CdpOddOctet::kPlain);
   ASSERT_NE(plain, CdpChecksum(f.data() + 22, f.size() - 22));
   f[24] = static_cast<uint8_t>(plain >> 8);
   f[25] = static_cast<uint8_t>(plain);

@@ -135,17 +135,17 @@ Bytes CdpFrame::Unsealed() const {
   return out;
 }
 
-Bytes CdpFrame::Seal(uint16_t result) const {
+Bytes CdpFrame::Seal(uint16_t result, CdpOddOctet odd) const {
   Bytes out = Unsealed();
-  SealCdpChecksum(out, result);
+  SealCdpChecksum(out, result, odd);
   return out;
 }
 
-void SealCdpChecksum(Bytes& frame, uint16_t result) {
+void SealCdpChecksum(Bytes& frame, uint16_t result, CdpOddOctet odd) {
   auto check = [&](uint16_t field) {
     frame[24] = static_cast<uint8_t>(field >> 8);
     frame[25] = static_cast<uint8_t>(field);
-    return CdpChecksum(frame.data() + 22, frame.size() - 22);
+    return CdpChecksum(frame.data() + 22, frame.size() - 22, odd);
   };
   // Every field value is tried; the check is a sum, so one of them gives result.
   for (uint32_t field = 0; field <= 0xFFFF; ++field)

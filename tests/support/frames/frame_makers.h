@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "agent/frames/cdp_builder.h"
+
 namespace torvane::nbrtest {
 
 using Bytes = std::vector<uint8_t>;
@@ -50,8 +52,9 @@ class CdpFrame {
   CdpFrame& Tlv(uint16_t type, std::string_view text);
   CdpFrame& Raw(const Bytes& bytes);
   // Fills the 802.3 length and a checksum field that makes the check over the
-  // PDU come out as `result` (0 for a correctly summed frame).
-  Bytes Seal(uint16_t result = 0) const;
+  // PDU come out as `result` (0 for a correctly summed frame) by the given way of
+  // summing an odd last octet.
+  Bytes Seal(uint16_t result = 0, CdpOddOctet odd = CdpOddOctet::kSigned) const;
   // Fills the length and leaves the checksum field as it is.
   Bytes Unsealed() const;
 
@@ -65,6 +68,6 @@ Bytes CdpIpv6Record(const uint8_t address[16]);
 Bytes CdpAddresses(uint32_t count, const std::vector<Bytes>& records);
 
 // Sets the checksum field of a CDP frame so that the check gives `result`.
-void SealCdpChecksum(Bytes& frame, uint16_t result);
+void SealCdpChecksum(Bytes& frame, uint16_t result, CdpOddOctet odd = CdpOddOctet::kSigned);
 
 }  // namespace torvane::nbrtest
