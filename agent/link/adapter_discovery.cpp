@@ -14,14 +14,6 @@ namespace {
 
 constexpr std::string_view kDevicePrefix = "\\Device\\NPF_";
 
-// Most of a frame the agent may describe: a 16-bit field on the wire.
-constexpr uint32_t kMaxFrameSizeLimit = 65535;
-
-uint32_t FrameSizeFromMtu(uint32_t mtu) {
-  uint64_t size = uint64_t{mtu} + 18;  // MAC header and frame check sequence
-  return size > kMaxFrameSizeLimit ? kMaxFrameSizeLimit : static_cast<uint32_t>(size);
-}
-
 uint32_t IfTypeOf(const InterfaceFacts& f) {
   if (f.arpType == kArpEther) return f.wireless ? 71 : 6;
   if (f.arpType == kArpLoopback) return 24;
@@ -126,6 +118,20 @@ bool ReadStoredPortList(RegistryStore& registry, Ipv4 address, AddressEntry& ent
 }
 
 }  // namespace
+
+namespace {
+
+// Most of a frame the agent may describe: a 16-bit field on the wire.
+constexpr uint32_t kMaxFrameSizeLimit = 65535;
+
+uint32_t FrameSizeAtMost(uint64_t size) {
+  return size > kMaxFrameSizeLimit ? kMaxFrameSizeLimit : static_cast<uint32_t>(size);
+}
+
+}  // namespace
+
+uint32_t FrameSizeFromMtu(uint32_t mtu) { return FrameSizeAtMost(uint64_t{mtu} + 18); }
+uint32_t FrameSizeFromTotalSize(uint32_t totalSize) { return FrameSizeAtMost(uint64_t{totalSize} + 4); }
 
 std::string_view InterfaceNameOf(std::string_view deviceName) {
   if (deviceName.substr(0, kDevicePrefix.size()) == kDevicePrefix)

@@ -74,8 +74,14 @@ void ComputePortList(const InterfaceTable& interfaces, AddressEntry& entry, uint
 bool MatchInterface(const InterfaceTable& table, Port& port, uint32_t* entryIndex);
 // description = the matching row's ifDescr.
 void DescriptionFromInterface(const InterfaceTable& table, Port& port);
+// The largest frame a port takes, from its MTU (+ 14 header + 4 frame check
+// sequence) or from the adapter's maximum total size (+ 4): at most 65535, the
+// most the 16-bit field that carries it on the wire can say.
+uint32_t FrameSizeFromMtu(uint32_t mtu);
+uint32_t FrameSizeFromTotalSize(uint32_t totalSize);
+
 // Fills what is still unknown (MAC, linkStatus, state, ifType, mediaSupported,
-// linkSpeed, maxFrameSize = MTU + 18 saturating at 65535) from the matching row.
+// linkSpeed, maxFrameSize) from the matching row.
 void FactsFromInterface(const InterfaceTable& table, Port& port);
 // linkStatus from the row's oper status; false when there is no row or the link
 // went up or down (the caller then re-reads the link facts).

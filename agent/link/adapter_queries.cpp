@@ -19,10 +19,6 @@ constexpr uint32_t kIfTypeWireless = 71;
 constexpr size_t kMulticastSetLimit = 120;  // 20 addresses
 constexpr size_t kDeviceAnswerSize = 1024;
 
-uint32_t SaturatingAdd(uint32_t a, uint32_t b) {
-  return a > 0xFFFFFFFFu - b ? 0xFFFFFFFFu : a + b;
-}
-
 // Receive speed in bit/s to the port's 100 bit/s units.
 uint32_t SpeedUnits(uint64_t bitsPerSecond) {
   uint64_t units = bitsPerSecond / 100;
@@ -288,7 +284,7 @@ bool QueryMaxFrameSize(QueryPath& q, Port& port, uint32_t& out) {
     TraceText(q.trace, "Max.Size failed\n");
     return false;
   }
-  out = SaturatingAdd(value, 4);
+  out = FrameSizeFromTotalSize(value);
   TraceFormat(q.trace, "Max.Size: %u\n", value);
   return true;
 }
@@ -442,7 +438,7 @@ int QueryAdapterDevice(AdapterDevice& device, LinkTrace& trace, Port& port) {
   if (DeviceQuery(device, OID_GEN_MAXIMUM_TOTAL_SIZE, buffer, n)) {
     uint32_t value = FirstU32(buffer);
     TraceFormat(trace, "MaxSize: %u, %u\n", n, value);
-    if (n == 4) port.maxFrameSize = SaturatingAdd(value, 4);
+    if (n == 4) port.maxFrameSize = FrameSizeFromTotalSize(value);
   } else {
     TraceText(trace, "MaxSize - failed\n");
   }

@@ -9,7 +9,9 @@
 #include <map>
 #include <vector>
 
+#include "agent/link/adapter_discovery.h"
 #include "common/bytes.h"
+#include "common/text.h"
 #include "tests/support/link/fake_net_host.h"
 
 namespace torvane {
@@ -603,6 +605,41 @@ TEST(LinkFactsRefresh, FollowsTheQueryModeOverTheHost) {
   trace.text.clear();
   EXPECT_FALSE(RefreshLinkFacts(q, host, gone));
   EXPECT_EQ(trace.text, "Cannot open driver \\\\.\\eth9\n");
+}
+
+// The largest frame is at most 65535 (a 16-bit field on the wire) whichever way
+// a port learns it: the interface table, the packet driver's query, or the
+// adapter's own device. Pipe codes 14 and 15 report what the port holds.
+TEST(MaxFrameSize, SaturatesOnEveryPath) {
+  for (uint32_t mtu : {1500u, 65535u}) {
+    const uint32_t expected = mtu == 1500 ? 1518 : 65535;
+    FakeNetHost host;
+    host.AddEthernet("veth0", 5, kMac, mtu);
+    HostOidRequester requester(host);
+    CaptureTrace trace;
+    QueryPath q{requester, trace};
+
+    InterfaceTable table{};
+    table.count = 1;
+    CopyText(table.entries[0].ifName, "veth0");
+    table.entries[0].ifMtu = mtu;
+    Port fromTable;
+    fromTable.SetDeviceName("veth0");
+    FactsFromInterface(table, fromTable);
+    EXPECT_EQ(fromTable.maxFrameSize, expected) << "interface table, MTU " << mtu;
+
+    Port fromDriver;
+    fromDriver.SetDeviceName("veth0");
+    QueryMissingPortFacts(q, fromDriver);
+    EXPECT_EQ(fromDriver.maxFrameSize, expected) << "packet driver, MTU " << mtu;
+
+    Port fromDevice;
+    fromDevice.SetDeviceName("veth0");
+    std::unique_ptr<AdapterDevice> device = OpenAdapterDevice(host, trace, fromDevice);
+    ASSERT_TRUE(device);
+    QueryAdapterDevice(*device, trace, fromDevice);
+    EXPECT_EQ(fromDevice.maxFrameSize, expected) << "adapter device, MTU " << mtu;
+  }
 }
 
 }  // namespace
