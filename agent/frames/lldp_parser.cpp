@@ -129,7 +129,9 @@ ParseResult ParseLldpFrame(const ReceivingPort& port, Neighbor& record, const ui
         record.ttl = Fold(value);
         CommitId(chassis, record.chassisIdSubtype, record.chassisId);
         CommitId(portId, record.portIdSubtype, record.portId);
-        ClearAdvertisedFields(record);
+        // A shutdown frame (TTL 0) only says that the neighbour leaves: what it
+        // said before stays, so that its removal is logged as it was known.
+        if (record.ttl != 0) ClearAdvertisedFields(record);
         break;
       case kLldpPortDescription:
         ReadText(value, v, record.portDescription);

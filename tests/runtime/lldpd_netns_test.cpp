@@ -511,6 +511,8 @@ TEST_F(LldpdNetns, LearnEachOtherAnswerCdpAndForgetOnStop) {
       EXPECT_EQ(t->items["interface"], kOurIf);
       EXPECT_EQ(t->items["chassisId"], HexId(peerMac));
       EXPECT_EQ(t->items["portId"], HexId(peerMac));
+      // The line says which neighbour left, as it was known.
+      EXPECT_EQ(t->items["chassis"], peerName);
     }
     EXPECT_EQ(expired, 1u) << log;
   }
