@@ -67,7 +67,6 @@ struct Agent : public CycleRequests, public SettingsWriter {
 
   // The next pass runs a cycle, and the current wait ends.
   void RunCycleNow() override;
-  void Wake() override { wake.Set(); }
   // lldp.ini, section "lldp".
   bool SaveSettings(const AgentSettings& block) override;
   void ReloadSettings() override;

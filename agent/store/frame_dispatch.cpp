@@ -177,13 +177,15 @@ void FrameDispatch::ApplyNotes(Port& port, const ParseNotes& notes, const uint8_
                                         notes.cdpChecksum));
   }
   if (notes.medEndpointHeard) {
-    // The first time an endpoint is heard the worker is woken to run fast start.
-    if (port.medEndpointSeen.load(std::memory_order_relaxed) == 0) {
+    // The first time an endpoint is heard, fast start begins with a cycle at once.
+    // Everything the cycle reads is recorded before it is asked for, or it could
+    // run without the LLDP-MED TLVs.
+    const uint32_t before = port.medEndpointSeen.exchange(now);
+    if (before == 0) {
       port.medActive = 1;
       port.fastStartCount = settings.MedFastStartRepeatCount;
-      parts_.cycles.Wake();
+      parts_.cycles.RunCycleNow();
     }
-    port.medEndpointSeen = now;
   }
 }
 

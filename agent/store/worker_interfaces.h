@@ -13,8 +13,6 @@ class CycleRequests {
  public:
   virtual ~CycleRequests() = default;
   virtual void RunCycleNow() = 0;
-  // Only ends the worker's current wait.
-  virtual void Wake() = 0;
 };
 
 // Pipe code 2: the changeable keys of a settings block written to lldp.ini, and

@@ -9,6 +9,9 @@
 #include <vector>
 
 #include "agent/runtime/agent.h"
+#include "agent/store/event_log.h"
+#include "agent/store/frame_dispatch.h"
+#include "agent/store/neighbor_table.h"
 #include "tests/support/runtime/noop_services.h"
 #include "common/bytes.h"
 #include "platform/profile.h"
@@ -16,6 +19,7 @@
 #include "platform/system_facts.h"
 #include "tests/support/fake_clock.h"
 #include "tests/support/runtime/fake_link.h"
+#include "tests/support/store/receive_rig.h"
 
 namespace torvane {
 namespace {
@@ -59,6 +63,21 @@ std::vector<uint8_t> LldpTlv(const SentFrame& f, unsigned type) {
     if (t == type) return {body.begin(), body.end()};
   }
   return {};
+}
+
+// Whether an LLDP frame carries the LLDP-MED capabilities TLV.
+bool HasMedCapabilities(const SentFrame& f) {
+  ByteReader r(f.bytes.data(), f.bytes.size());
+  r.skip(14);
+  while (r.ok() && !r.empty()) {
+    uint16_t header = r.u16be();
+    auto body = r.bytes(header & 0x1FF);
+    if (!r.ok() || (header >> 9) == 0) break;
+    if ((header >> 9) == 127 && body.size() >= 4 && body[0] == 0x00 && body[1] == 0x12 &&
+        body[2] == 0xBB && body[3] == 1)
+      return true;
+  }
+  return false;
 }
 
 // The TTL TLV's value, or -1 when the frame has none.
@@ -184,24 +203,35 @@ TEST_F(WorkerTest, AgesTheTableEveryPassAndRunsThePipeForTheWholeRun) {
   EXPECT_EQ(clock.ElapsedMs(), 2000u + 5 * 10000u + 300u);
 }
 
-TEST_F(WorkerTest, FastStartRunsACycleOnEveryPassForTheRepeatCount) {
-  Ini("txInterval=30\n");
+TEST_F(WorkerTest, HeardEndpointRunsFastStartAtOnceForTheRepeatCount) {
+  Ini("txInterval=30\nMedDevType=4\n");
   AddAdapter("eth0", macA, 2);
-  // During the second pass's wait the receive path hears an LLDP-MED endpoint.
-  clock.onWait = [this](uint32_t n) {
-    if (n != 2) return;
-    agent.ports[0].fastStartCount = agent.settings.Get().MedFastStartRepeatCount;
-    agent.wake.Set();
+  // The real receive path: during the second pass's wait an LLDP-MED endpoint
+  // (lldpd -M 1) is heard on the port.
+  EventLog log(agent.settings, facts, clock, agent.logLock);
+  NeighborTable table(log, clock);
+  FrameDispatch dispatch(
+      DispatchParts{agent.ports, agent.settings, agent.lists, table, clock, agent, agent.trace});
+  const std::vector<uint8_t> endpoint = nbrtest::ReadFixture("lldpd_lldp_med_endpoint.bin");
+  clock.onWait = [&](uint32_t n) {
+    if (n == 2) dispatch.DispatchFrame(agent.ports[0], endpoint.data(), endpoint.size());
   };
   ASSERT_EQ(RunPasses(12), 1);
+  ASSERT_EQ(table.Count(), 1u);
 
-  auto normal = PassesOf(link.Frames(),
-                         [](const SentFrame& f) { return IsLldp(f) && LldpTtl(f) > 0; });
-  // The next regular cycle (pass 4) finds the count at 4 and each cycle after it
-  // resets the counter while the count lasts: passes 4 to 7 take one each, pass 8
-  // runs on that last reset, then the 30-second rhythm resumes at pass 11.
-  EXPECT_EQ(normal, (std::vector<uint32_t>{1, 4, 5, 6, 7, 8, 11}));
+  auto frames = link.Frames();
+  auto normal = PassesOf(frames, [](const SentFrame& f) { return IsLldp(f) && LldpTtl(f) > 0; });
+  // The wake starts a cycle at once (pass 3); it and each cycle after it take
+  // one of the 4 fast-start repeats and reset the counter (passes 3 to 6), pass
+  // 7 runs on that last reset, then the 30-second rhythm resumes at pass 10.
+  EXPECT_EQ(normal, (std::vector<uint32_t>{1, 3, 4, 5, 6, 7, 10}));
   EXPECT_EQ(agent.ports[0].fastStartCount.load(), 0);
+  // A network connectivity device answers the endpoint with LLDP-MED from the
+  // first fast-start cycle on, and not before.
+  for (const SentFrame& f : frames) {
+    if (!IsLldp(f) || LldpTtl(f) == 0) continue;
+    EXPECT_EQ(HasMedCapabilities(f), f.pass >= 3) << "pass " << f.pass;
+  }
 }
 
 TEST_F(WorkerTest, StopDuringStartupSleepSendsNothing) {

@@ -331,16 +331,24 @@ TEST_F(DispatchTest, FullPortDropsNewSendersBeforeParsingOrLogging) {
 
 // ---- LLDP-MED and CDP answer ----
 
-TEST_F(DispatchTest, HeardEndpointStartsFastStartOnce) {
+TEST_F(DispatchTest, HeardEndpointStartsFastStartOnceWithEverythingRecordedFirst) {
   Settings([](AgentSettings& s, OutsideSettings&) { s.MedDevType = 4; });
   Bytes endpoint = nbrtest::ReadFixture("lldpd_lldp_med_endpoint.bin");
+  // What the cycle that the request starts would find on the port.
+  uint32_t seen = 0, active = 0, count = 0;
+  rig.cycles.onRequest = [&] {
+    seen = rig.port(0).medEndpointSeen;
+    active = rig.port(0).medActive;
+    count = rig.port(0).fastStartCount;
+  };
   rig.Dispatch(endpoint);
-  EXPECT_EQ(rig.port(0).medActive.load(), 1);
-  EXPECT_EQ(rig.port(0).fastStartCount.load(), 4);
-  EXPECT_EQ(rig.cycles.wakes.load(), 1);
+  EXPECT_EQ(rig.cycles.runs.load(), 1);
+  EXPECT_EQ(seen, rig.clock.Now());
+  EXPECT_EQ(active, 1u);
+  EXPECT_EQ(count, 4u);
   rig.clock.Advance(5);
   rig.Dispatch(endpoint);
-  EXPECT_EQ(rig.cycles.wakes.load(), 1);
+  EXPECT_EQ(rig.cycles.runs.load(), 1);
   EXPECT_EQ(rig.port(0).medEndpointSeen.load(), rig.clock.Now());
 }
 

@@ -85,12 +85,7 @@ class CycleRecorder : public CycleRequests {
     if (onRequest) onRequest();
     ++runs;
   }
-  void Wake() override {
-    if (onRequest) onRequest();
-    ++wakes;
-  }
   std::atomic<int> runs{0};
-  std::atomic<int> wakes{0};
   std::function<void()> onRequest;  // runs at the request, on the receiving thread
 };
 
