@@ -76,12 +76,34 @@ constexpr uint16_t LldpTimeToLive(uint32_t txInterval, uint32_t txHoldMultiplier
   return static_cast<uint16_t>(ttl > 0xFFFF ? 0xFFFF : ttl);
 }
 
+// Operational MAU types of the speeds above 1 Gbit/s (units of 100 bit/s), all
+// full duplex only: the twisted-pair type where the speed has one (2.5GBASE-T,
+// 5GBASE-T, 10GBASE-T, 25GBASE-T, 40GBASE-T), else the speed's generic R type.
+struct FastMauType {
+  uint32_t linkSpeed;
+  uint16_t mauType;
+};
+constexpr FastMauType kFastMauTypes[] = {
+    {4000000000u, 135},  // 400GBASE-R
+    {2000000000u, 127},  // 200GBASE-R
+    {1000000000u, 101},  // 100GBASE-R
+    {500000000u, 116},   // 50GBASE-R
+    {400000000u, 97},    // 40GBASE-T
+    {250000000u, 94},    // 25GBASE-T
+    {100000000u, 54},    // 10GBASE-T
+    {50000000u, 104},    // 5GBASE-T
+    {25000000u, 103},    // 2.5GBASE-T
+};
+
 // Operational MAU type from the link speed (units of 100 bit/s) and duplex
-// (0 unknown, 1 half, 2 full). The speed picks the half-duplex type of 10BASE-T
-// (10), 100BASE-TX (15) or 1000BASE-T (29); the full-duplex type is the next
-// number. Only a reported half duplex, while the Duplex setting lets us tell it,
-// keeps the half-duplex type. Unknown speed gives 0 + 1.
+// (0 unknown, 1 half, 2 full). Above 1 Gbit/s the fastest type of the table
+// above that the link reaches. Up to it the speed picks the half-duplex type of
+// 10BASE-T (10), 100BASE-TX (15) or 1000BASE-T (29); the full-duplex type is the
+// next number. Only a reported half duplex, while the Duplex setting lets us tell
+// it, keeps the half-duplex type. Unknown speed gives 0 + 1.
 constexpr uint16_t LldpMauType(uint32_t linkSpeed, uint32_t portDuplex, uint32_t duplexSetting) {
+  for (const FastMauType& fast : kFastMauTypes)
+    if (linkSpeed >= fast.linkSpeed) return fast.mauType;
   uint16_t mau = linkSpeed >= 10000000 ? 29 : linkSpeed >= 1000000 ? 15 : linkSpeed >= 100000 ? 10 : 0;
   if (!(duplexSetting != 0 && portDuplex == 1)) ++mau;
   return mau;

@@ -192,7 +192,16 @@ TEST_F(LldpBuilderTest, MauTypeFollowsSpeedAndReportedDuplex) {
     uint32_t speed, duplex, duplexSetting;
     uint16_t mau;
   } cases[] = {
-      {100000000, 2, 1, 30},  // 10 Gbit/s still advertises 1000BASE-T full duplex
+      {100000000, 2, 1, 54},  // 10GBASE-T (a veth reports 10 Gbit/s)
+      {100000000, 1, 1, 54},  // no half-duplex type above 1 Gbit/s
+      {25000000, 2, 1, 103},  // 2.5GBASE-T
+      {50000000, 2, 1, 104},  // 5GBASE-T
+      {250000000, 2, 1, 94},  // 25GBASE-T
+      {400000000, 2, 1, 97},  // 40GBASE-T
+      {1000000000, 2, 1, 101},   // 100GBASE-R: no twisted-pair type
+      {4294967295u, 2, 1, 135},  // 400GBASE-R
+      {200000000, 2, 1, 54},  // 20 Gbit/s (two bonded links): the fastest type it reaches
+      {24999999, 2, 1, 30},   // just below 2.5 Gbit/s: 1000BASE-T full duplex
       {10000000, 2, 1, 30},   // 1000BASE-T full duplex
       {10000000, 0, 1, 30},   // unknown duplex counts as full
       {10000000, 1, 1, 29},   // reported half duplex

@@ -166,7 +166,7 @@ TEST_P(AgentNetns, AdvertisesEachPortAndSaysGoodbyeOnStop) {
     EXPECT_EQ(r[4], ourMac);
     if (i + 1 < lldp.size()) {
       EXPECT_EQ(r[5], "10.94.0.1");
-      EXPECT_EQ(r[6], "0x001e");  // MAU type 30: the veth's 10 Gbit/s full duplex
+      EXPECT_EQ(r[6], "0x0036");  // MAU type 54, 10GBASE-T: the veth's 10 Gbit/s
       EXPECT_EQ(r[7], "1518");    // MTU + 18
       EXPECT_EQ(r[8], "40");      // txInterval x 4
     } else {
