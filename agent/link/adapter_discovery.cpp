@@ -270,26 +270,37 @@ bool LoadInterfaceLists(NetHost& host, LinkTrace& trace, RegistryStore& registry
   interfaces.count = rows;
 
   auto addresses = host.Ipv4Addresses();
+  auto merge = [&](AddressTable& table) {
+    uint32_t n = static_cast<uint32_t>(std::min<size_t>(addresses->size(), maxAddresses));
+    for (uint32_t i = 0; i < n; ++i) {
+      const HostIpv4& row = (*addresses)[i];
+      AddressEntry& entry = table.entries[i];
+      // A list is kept while its address stays at the same position.
+      if (row.address != entry.address && !ReadStoredPortList(registry, row.address, entry))
+        ComputePortList(interfaces, entry, row.ifIndex);
+      entry.ifIndex = row.ifIndex;
+      entry.address = row.address;
+      entry.mask = row.mask;
+      std::memset(entry.zero, 0, sizeof entry.zero);
+    }
+    table.count = n;
+  };
+  if (!published) {
+    if (addresses) merge(working.addresses);
+  } else {
+    // The port lists go on from the published ones, which hold what the pipe
+    // changed since the last load; the change and this load take turns.
+    published->Change([&](InterfaceLists& current) {
+      working.addresses = current.addresses;
+      if (addresses) merge(working.addresses);
+      current = working;
+      return true;
+    });
+  }
   if (!addresses) {
-    if (published) published->Publish(working);
     TraceText(trace, "loading ip address list failed\n");
     return false;
   }
-  AddressTable& table = working.addresses;
-  uint32_t n = static_cast<uint32_t>(std::min<size_t>(addresses->size(), maxAddresses));
-  for (uint32_t i = 0; i < n; ++i) {
-    const HostIpv4& row = (*addresses)[i];
-    AddressEntry& entry = table.entries[i];
-    // A list is kept while its address stays at the same position.
-    if (row.address != entry.address && !ReadStoredPortList(registry, row.address, entry))
-      ComputePortList(interfaces, entry, row.ifIndex);
-    entry.ifIndex = row.ifIndex;
-    entry.address = row.address;
-    entry.mask = row.mask;
-    std::memset(entry.zero, 0, sizeof entry.zero);
-  }
-  table.count = n;
-  if (published) published->Publish(working);
   return true;
 }
 

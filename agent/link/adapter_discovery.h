@@ -59,8 +59,9 @@ bool RefreshConnectionName(NetHost& host, Port& port);
 
 // Reloads the interface table and the address table into `working` (the worker's
 // own copy) and, when `published` is given, publishes the result whole whenever the
-// interface table was replaced. Traces "loading interface list failed\n" or
-// "loading ip address list failed\n" on failure.
+// interface table was replaced; the address rows then start from the published
+// port lists (the pipe may have changed them). Traces "loading interface list
+// failed\n" or "loading ip address list failed\n" on failure.
 bool LoadInterfaceLists(NetHost& host, LinkTrace& trace, RegistryStore& registry,
                         InterfaceLists& working, PublishedLists* published,
                         uint32_t maxInterfaces = kMaxInterfaces,

@@ -40,8 +40,10 @@ struct InterfaceLists {
   AddressTable addresses;
 };
 
-// Holder of the current snapshot. The worker publishes a whole new snapshot after
-// each load; readers take a reference-counted pointer and read it at leisure.
+// Holder of the current snapshot. Readers take a reference-counted pointer and
+// read it at leisure. Writers (the worker's reload, the pipe's change of an
+// address's port list) change it through Change, one at a time, each starting
+// from what the one before published, so that neither undoes the other.
 class PublishedLists {
  public:
   PublishedLists() : current_(std::make_shared<const InterfaceLists>()) {}
@@ -54,8 +56,19 @@ class PublishedLists {
     std::lock_guard<std::mutex> lock(mutex_);
     current_ = std::move(next);
   }
+  // `change` gets a copy of the current lists; what it leaves is published when
+  // it returns true. Returns what `change` returned.
+  template <class F>
+  bool Change(F&& change) {
+    std::lock_guard<std::mutex> lock(changeMutex_);
+    InterfaceLists next = *Get();
+    if (!change(next)) return false;
+    Publish(next);
+    return true;
+  }
 
  private:
+  std::mutex changeMutex_;    // one change at a time; taken before mutex_
   mutable std::mutex mutex_;  // innermost: held only to swap or copy the pointer
   std::shared_ptr<const InterfaceLists> current_;
 };

@@ -148,24 +148,29 @@ size_t SetAddress(PipeState& s, Request& req, uint8_t* message) {
   if (req.lengthField != kAddressEntrySize || !req.data.copy(&entry, sizeof entry) ||
       entry.portListLength > sizeof entry.portList)
     return StatusOnly(message, kPipeSetAddress);
-  InterfaceLists lists = *s.lists.Get();
-  AddressTable& table = lists.addresses;
-  const uint32_t count = table.count < kMaxAddresses ? table.count : static_cast<uint32_t>(kMaxAddresses);
-  AddressEntry* target = nullptr;
-  for (uint32_t i = 0; i < count && !target; ++i)
-    if (table.entries[i].address == entry.address) target = &table.entries[i];
-  if (!target) return StatusOnly(message, kPipeSetAddress);
-  target->portListLength = entry.portListLength;
-  std::memcpy(target->portList, entry.portList, sizeof entry.portList);
-  // The store first: a reload by the worker in between then reads the new lists.
-  for (uint32_t i = 0; i < count; ++i) {
-    const AddressEntry& e = table.entries[i];
-    uint8_t value[1 + sizeof e.portList];
-    value[0] = e.portListLength;
-    std::memcpy(value + 1, e.portList, sizeof e.portList);
-    RegWriteValue(s.registry, kStoreSubkey, FormatIpv4(e.address), value, sizeof value);
-  }
-  s.lists.Publish(lists);
+  // One change of the published lists, taking turns with the worker's reloads,
+  // which go on from it: the new list holds in the tables, in the frames and,
+  // written with it, in the store for the next start.
+  const bool changed = s.lists.Change([&](InterfaceLists& lists) {
+    AddressTable& table = lists.addresses;
+    const uint32_t count =
+        table.count < kMaxAddresses ? table.count : static_cast<uint32_t>(kMaxAddresses);
+    AddressEntry* target = nullptr;
+    for (uint32_t i = 0; i < count && !target; ++i)
+      if (table.entries[i].address == entry.address) target = &table.entries[i];
+    if (!target) return false;
+    target->portListLength = entry.portListLength;
+    std::memcpy(target->portList, entry.portList, sizeof entry.portList);
+    for (uint32_t i = 0; i < count; ++i) {
+      const AddressEntry& e = table.entries[i];
+      uint8_t value[1 + sizeof e.portList];
+      value[0] = e.portListLength;
+      std::memcpy(value + 1, e.portList, sizeof e.portList);
+      RegWriteValue(s.registry, kStoreSubkey, FormatIpv4(e.address), value, sizeof value);
+    }
+    return true;
+  });
+  if (!changed) return StatusOnly(message, kPipeSetAddress);
   return StatusOnly(message, kPipeDone);
 }
 

@@ -10,9 +10,13 @@
 
 #include <gtest/gtest.h>
 
+#include "agent/frames/lldp_builder.h"
+#include "agent/frames/wire_format.h"
+#include "agent/link/adapter_discovery.h"
 #include "records/pipe_records.h"
 #include "records/text_forms.h"
 #include "common/bytes.h"
+#include "tests/support/link/fake_net_host.h"
 #include "tests/support/runtime/pipe_fixture.h"
 
 namespace torvane {
@@ -253,6 +257,56 @@ TEST_F(PipeHandlerTest, AddressPortListWriteStoresEveryEntry) {
   auto again = Record<AddressEntry>(AskData(kPipeGetAddress, Ip(10, 0, 0, 5)));
   EXPECT_EQ(again.portListLength, 2);
   EXPECT_EQ(again.portList[0], 0xC0);
+}
+
+// A port list set by code 8 holds: the worker's next reload keeps it, the frames
+// built from the lists follow it, a later change of another address does not
+// write the old list back to the store, and a restart reads it from the store.
+TEST_F(PipeHandlerTest, AddressPortListChangeHoldsAcrossReloadsAndARestart) {
+  FakeNetHost host;
+  host.AddEthernet("eth0", 2, {0x00, 0x11, 0x22, 0x33, 0x44, 0x01});
+  host.addresses = std::vector<HostIpv4>{{"eth0", 2, MakeIpv4(10, 0, 0, 5), MakeIpv4(255, 255, 255, 0)},
+                                         {"eth0", 2, MakeIpv4(10, 0, 1, 5), MakeIpv4(255, 255, 255, 0)}};
+  CaptureTrace trace;
+  InterfaceLists working;  // the worker's own copy
+  auto reload = [&] { ASSERT_TRUE(LoadInterfaceLists(host, trace, f.registry, working, &f.agent.lists)); };
+  auto advertised = [&] {  // the management addresses of eth0's next LLDP frame
+    PortFacts port;
+    port.ifIndex = 2;
+    uint8_t frame[kFrameBufferSize];
+    size_t n = BuildLldpFrame(port, f.agent.settings.Get(), f.agent.lists.Get()->addresses, 1,
+                              frame, sizeof frame, 0);
+    std::vector<std::string> out;
+    for (size_t at = 14; at + 2 <= n;) {
+      size_t type = frame[at] >> 1, length = ((frame[at] & 1u) << 8) | frame[at + 1];
+      if (type == kLldpManagementAddress) out.push_back(FormatIpv4(frame + at + 4));
+      at += 2 + length;
+    }
+    return out;
+  };
+  reload();
+  EXPECT_EQ(advertised(), (std::vector<std::string>{"10.0.0.5", "10.0.1.5"}));
+
+  AddressEntry e = Record<AddressEntry>(AskData(kPipeGetAddress, Ip(10, 0, 0, 5)));
+  e.portListLength = 0;  // advertised on no port
+  ASSERT_EQ(AskData(kPipeSetAddress, Image(e)), StatusOnly(0));
+  reload();  // the next port cycle
+  EXPECT_EQ(Record<AddressEntry>(AskData(kPipeGetAddress, Ip(10, 0, 0, 5))).portListLength, 0);
+  EXPECT_EQ(advertised(), (std::vector<std::string>{"10.0.1.5"}));
+
+  AddressEntry other = Record<AddressEntry>(AskData(kPipeGetAddress, Ip(10, 0, 1, 5)));
+  other.portList[1] = 0x01;
+  ASSERT_EQ(AskData(kPipeSetAddress, Image(other)), StatusOnly(0));
+  reload();
+  auto& store = static_cast<MemoryRegistry&>(f.registry).keys["lldp"];
+  EXPECT_EQ(uint8_t(store["10.0.0.5"].data[0]), 0) << "the first change is not written back";
+  EXPECT_EQ(uint8_t(store["10.0.1.5"].data[2]), 0x01);
+
+  InterfaceLists afterRestart;
+  PublishedLists published;
+  ASSERT_TRUE(LoadInterfaceLists(host, trace, f.registry, afterRestart, &published));
+  EXPECT_EQ(published.Get()->addresses.entries[0].portListLength, 0);
+  EXPECT_EQ(published.Get()->addresses.entries[1].portList[1], 0x01);
 }
 
 TEST_F(PipeHandlerTest, AddressPortListWriteRefusals) {
