@@ -34,7 +34,7 @@ size_t TextTlvSize(std::string_view text) { return kCdpTlvHeaderSize + text.size
 
 size_t BuildCdpFrame(const PortFacts& port, const AgentSettings& settings,
                      std::string_view osVersionText, const AddressTable& addresses,
-                     uint8_t* frame, size_t size) {
+                     uint8_t* frame, size_t size, int mode) {
   ByteWriter w(frame, std::min(size, kEthernetHeaderSize + kIeee8023MaxPayload));
   const Mac& mac = port.mac;
 
@@ -43,7 +43,7 @@ size_t BuildCdpFrame(const PortFacts& port, const AgentSettings& settings,
   const size_t lengthAt = w.reserve(2);
   w.bytes(kCdpLlcSnap.data(), kCdpLlcSnap.size());
   w.u8(kCdpVersion);
-  w.u8(CdpHoldTime(settings.txInterval, settings.txHoldMultiplier));
+  w.u8(mode == 0 ? 0 : CdpHoldTime(settings.txInterval, settings.txHoldMultiplier));
   const size_t checksumAt = w.reserve(2);
   if (!w.ok()) return 0;
 

@@ -16,9 +16,11 @@ namespace torvane {
 // IEEE 802.3 length field can describe). Address entries that would not fit are
 // left out and the count says how many were written; a buffer smaller than the
 // 26-byte header gives 0 (nothing to send).
+// Mode 0 builds the last frame of a stopping agent: hold time 0, so that a peer
+// that honours it forgets us at once instead of keeping us for a whole hold time.
 size_t BuildCdpFrame(const PortFacts& port, const AgentSettings& settings,
                      std::string_view osVersionText, const AddressTable& addresses,
-                     uint8_t* frame, size_t size);
+                     uint8_t* frame, size_t size, int mode = 1);
 
 // How a sum takes an odd last octet: peers differ. kSigned widens it to a word
 // as a signed octet in ones' complement (what we send, and what most receivers

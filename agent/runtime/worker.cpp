@@ -91,9 +91,13 @@ void SendLldp(Agent& agent, Port& port, PortFacts& facts, const AgentSettings& s
 
 // CDP goes out always (txCdp 1) or, in answer mode (txCdp 3), while a CDP frame
 // was heard on the port: a cycle that finds the last one older than 255 seconds
-// forgets it but still sends this once.
+// forgets it but still sends this once. The shutdown cycle (mode 0) sends it with
+// hold time 0: a stopping agent must not renew its entry in the peers' tables.
+// Peers differ (one drops us at once, another discards the frame and lets our
+// entry run out), but none keeps us longer than it would without the frame.
 void SendCdp(Agent& agent, Port& port, const PortFacts& facts, const AgentSettings& s,
-             const OutsideSettings& o, const InterfaceLists& lists, uint8_t* frame, uint32_t now) {
+             const OutsideSettings& o, const InterfaceLists& lists, int mode, uint8_t* frame,
+             uint32_t now) {
   uint32_t seen = port.cdpSeen.load();
   if (!(s.txCdp == 1 || (s.txCdp == 3 && seen != 0))) return;
   if (seen < now - 255u) {
@@ -101,7 +105,7 @@ void SendCdp(Agent& agent, Port& port, const PortFacts& facts, const AgentSettin
     port.cdpSeen.compare_exchange_strong(seen, 0);
   }
   size_t length = BuildCdpFrame(facts, s, FieldText(o.osVersionText), lists.addresses, frame,
-                                kFrameBufferSize);
+                                kFrameBufferSize, mode);
   if (length < 14) return;
   if (agent.link->SendFrame(port, frame, length) && agent.debugLevel)
     TracePort(agent, port, "cdp sent");
@@ -285,7 +289,7 @@ uint32_t PortCycle(Agent& agent, uint32_t count, int mode) {
     // The worker is the only writer of the port's texts: the facts view them in place.
     PortFacts facts = FactsOf(port);
     if (port.adminStatus & 1) SendLldp(agent, port, facts, s, *lists, mode, frame, now);
-    SendCdp(agent, port, facts, s, o, *lists, frame, now);
+    SendCdp(agent, port, facts, s, o, *lists, mode, frame, now);
   }
   return ready;
 }

@@ -465,8 +465,9 @@ TEST_F(LldpdNetns, LearnEachOtherAnswerCdpAndForgetOnStop) {
   }
 
   // 3a. Stopping our agent: its shutdown frame takes us out of lldpd's LLDP
-  // neighbours at once. (The CDP entry stays until its time to live: CDP has no
-  // shutdown form.)
+  // neighbours at once. (The CDP entry stays until its time to live runs out:
+  // lldpd discards our last CDP frame, whose hold time is 0, and so it is not
+  // renewed.)
   const auto ourStop = Clock::now();
   ASSERT_TRUE(StopAgent()) << AgentOutput();
   EXPECT_TRUE(Eventually([&] { return !Via(PeerNeighbors(), "LLDP"); }, 2500ms))

@@ -359,6 +359,18 @@ TEST_F(WorkerTest, CdpAnswerModeSendsWhileNeighbourHeardThenOneMore) {
   EXPECT_EQ(agent.ports[0].cdpSeen.load(), 0u);
 }
 
+// A stopping agent does not renew its CDP entry in its peers' tables: the last
+// cycle's CDP frame says hold time 0, as its LLDP frame says TTL 0.
+TEST_F(WorkerTest, ShutdownCycleSendsCdpWithHoldTimeZero) {
+  Ini("txInterval=10\ntxCdp=1\n");
+  AddAdapter("eth0", macA, 2);
+  ASSERT_EQ(RunPasses(2), 1);
+  std::vector<int> holdTimes;
+  for (const SentFrame& f : link.Frames())
+    if (IsCdp(f) && f.bytes.size() > 23) holdTimes.push_back(f.bytes[23]);
+  EXPECT_EQ(holdTimes, (std::vector<int>{40, 40, 0}));
+}
+
 TEST_F(WorkerTest, CdpFrameCarriesThePlatformText) {
   Ini("txCdp=1\n");
   AddAdapter("eth0", macA, 2);
