@@ -1,17 +1,25 @@
 // ctest-labels: unit;threaded
 // Receive threads dispatching to one table on their own ports while the worker
-// ages it and a pipe client lists, copies, deletes and clears records. Run under
-// the tsan preset; here it checks that the table, its indexes, the counters and
-// the log still agree afterwards.
+// ages it, a pipe client lists, copies, deletes and clears records, and another
+// reads records by position and by cursor through the pipe's request handler
+// (codes 11 and 12 walk the list itself). Run under the tsan preset; here it
+// checks that the table, its indexes, the counters and the log still agree
+// afterwards.
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstring>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "agent/store/pipe_handler.h"
+#include "common/bytes.h"
 #include "common/text.h"
+#include "platform/registry_store.h"
+#include "records/pipe_records.h"
 #include "tests/support/store/receive_rig.h"
 
 namespace torvane {
@@ -46,6 +54,27 @@ std::vector<Bytes> FramesFor(uint32_t port) {
     frames.push_back(cdp.Seal());
   }
   return frames;
+}
+
+// Codes 11 and 12 read no settings file.
+class NoSettingsFile : public SettingsWriter {
+ public:
+  bool SaveSettings(const AgentSettings&) override { return false; }
+  void ReloadSettings() override {}
+};
+
+// One request through the handler; the reply's record, when it carries one.
+std::optional<Neighbor> AskRecord(PipeState& state, uint32_t code, const Bytes& data) {
+  uint8_t message[kPipeMessageMax] = {};
+  ByteWriter w(message, sizeof message);
+  w.u32le(code);
+  w.u32le(static_cast<uint32_t>(data.size()));
+  w.bytes(data);
+  size_t n = HandleRequest(state, message, w.size(), false);
+  if (n != kPipeHeaderSize + sizeof(Neighbor)) return std::nullopt;
+  Neighbor r;
+  std::memcpy(&r, message + kPipeHeaderSize, sizeof r);
+  return r;
 }
 
 TEST(NeighborThreads, ReceiversAgerAndReaderNeverSeeABrokenTable) {
@@ -95,10 +124,29 @@ TEST(NeighborThreads, ReceiversAgerAndReaderNeverSeeABrokenTable) {
       rig.table->FillCounters(image);
     }
   });
+  MemoryRegistry registry;
+  NoSettingsFile settingsFile;
+  PipeState pipe{rig.settings, rig.portTable, rig.lists, registry, settingsFile, rig.cycles, *rig.table};
+  std::atomic<int> positionReads{0};
+  threads.emplace_back([&] {  // a pipe client reading by position and by cursor
+    for (int i = 0; i < 600 && inTime(); ++i) {
+      const uint32_t position = static_cast<uint32_t>(i % 70) + 1;
+      Bytes at = {uint8_t(position), 0, 0, 0};
+      Bytes cursor(16, 0);
+      cursor[4] = uint8_t(i % kPorts);  // port
+      cursor[8] = uint8_t(i % 20);      // list position
+      for (const auto& r : {AskRecord(pipe, kPipeNeighborAt, at), AskRecord(pipe, kPipeNextNeighbor, cursor)}) {
+        if (!r) continue;
+        ++positionReads;
+        if (r->localPort < 1 || r->localPort > kPorts) ++badRecords;
+      }
+    }
+  });
   for (auto& t : threads) t.join();
   ASSERT_TRUE(inTime()) << "the run did not finish within its deadline";
 
   EXPECT_EQ(badRecords.load(), 0);
+  EXPECT_GT(positionReads.load(), 0);
   RemoteTableCounters c = rig.table->Counters();
   EXPECT_GT(c.inserts, 0u);
   EXPECT_GT(c.deletes, 0u);
