@@ -88,6 +88,7 @@ TEST(NeighborThreads, ReceiversAgerAndReaderNeverSeeABrokenTable) {
   for (uint32_t p = 0; p < kPorts; ++p) frames.push_back(FramesFor(p));
 
   std::vector<std::thread> threads;
+  std::atomic<uint32_t> receiving{kPorts};
   for (uint32_t p = 0; p < kPorts; ++p) {
     threads.emplace_back([&, p] {
       const auto& mine = frames[p];
@@ -97,6 +98,7 @@ TEST(NeighborThreads, ReceiversAgerAndReaderNeverSeeABrokenTable) {
         if (pick % 3 == 1 && i % 5 != 0) pick -= 1;
         rig.Dispatch(mine[pick], p);
       }
+      --receiving;
     });
   }
   threads.emplace_back([&] {  // the worker's aging passes
@@ -129,7 +131,7 @@ TEST(NeighborThreads, ReceiversAgerAndReaderNeverSeeABrokenTable) {
   PipeState pipe{rig.settings, rig.portTable, rig.lists, registry, settingsFile, rig.cycles, *rig.table};
   std::atomic<int> positionReads{0};
   threads.emplace_back([&] {  // a pipe client reading by position and by cursor
-    for (int i = 0; i < 600 && inTime(); ++i) {
+    for (int i = 0; (i < 600 || receiving > 0) && inTime(); ++i) {
       const uint32_t position = static_cast<uint32_t>(i % 70) + 1;
       Bytes at = {uint8_t(position), 0, 0, 0};
       Bytes cursor(16, 0);
