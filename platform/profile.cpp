@@ -1,6 +1,7 @@
 #include "platform/profile.h"
 
 #include <algorithm>
+#include <cstdlib>
 
 #include "common/text.h"
 #include "platform/file_io.h"
@@ -276,7 +277,17 @@ class FileProfile : public Profile {
     return std::nullopt;
   }
   bool Store(const std::string& file, const std::string& text) override {
-    return ReplaceFileAtomically(file, text, 0644);
+    return ReplaceResolvedFile(file, text, 0644);
+  }
+  // The temporary files lie beside the name and, where it is a link, beside the
+  // file it resolves to.
+  void RemoveLeftovers(const std::string& file) override {
+    RemoveLeftoverTemporariesOf(file);
+    if (char* resolved = ::realpath(file.c_str(), nullptr)) {
+      std::string target = resolved;
+      ::free(resolved);
+      if (target != file) RemoveLeftoverTemporariesOf(target);
+    }
   }
 };
 

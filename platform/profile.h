@@ -48,6 +48,8 @@ class Profile {
   virtual std::optional<std::string> Load(const std::string& file) = 0;
   // Replaces the file with `text` in one step; false when it could not be written.
   virtual bool Store(const std::string& file, const std::string& text) = 0;
+  // Removes what writes of `file` interrupted by a crash left behind.
+  virtual void RemoveLeftovers(const std::string& file) { (void)file; }
 
   // The integer of a key; `def` when the key is missing or its value empty.
   uint32_t GetInt(const std::string& file, std::string_view section, std::string_view key,
@@ -62,8 +64,9 @@ class Profile {
   bool Write(const std::string& file, std::string_view section, const std::vector<IniEdit>& edits);
 };
 
-// Real files: reads with one open, writes a unique temporary file beside the old
-// one (mode 0644, fsync) and renames it over.
+// Real files: reads with one open, writes a unique temporary file beside the file
+// the name resolves to (a symbolic link stays one), with that file's mode (0644
+// for a new one), fsync, and renames it over.
 std::unique_ptr<Profile> MakeFileProfile();
 
 // In-memory files for tests.

@@ -225,6 +225,12 @@ class FileRegistry : public RegistryStore {
     });
   }
 
+  // A subkey's file is replaced through a temporary file beside it; the lock file
+  // and anything else in the folder stay.
+  void RemoveLeftovers() override {
+    RemoveLeftoverTemporaries(root_, [](std::string_view target) { return IsPlainSubkey(target); });
+  }
+
  private:
   std::string PathOf(std::string_view subkey) const { return root_ + "/" + std::string(subkey); }
 

@@ -40,6 +40,8 @@ class RegistryStore {
   virtual bool Write(std::string_view subkey, std::string_view name, const RegValue& value) = 0;
   // False when the subkey or the value cannot be opened or removed.
   virtual bool Delete(std::string_view subkey, std::string_view name) = 0;
+  // Removes what writes interrupted by a crash left behind.
+  virtual void RemoveLeftovers() {}
 };
 
 // Files under `root` (created 0755 when missing; files 0644); the read-modify-write

@@ -337,6 +337,15 @@ void FactsFromInterface(const InterfaceTable& table, Port& port) {
   if (port.maxFrameSize == 0 && e.ifMtu != 0) port.maxFrameSize = FrameSizeFromMtu(e.ifMtu);
 }
 
+bool InterfaceAddressChanged(const InterfaceTable& table, Port& port) {
+  uint32_t i = 0;
+  if (port.macAddress.zero() || !MatchInterface(table, port, &i)) return false;
+  const InterfaceEntry& e = table.entries[i];
+  static constexpr uint8_t kNone[6] = {};
+  if (e.ifPhysAddrLen != 6 || std::memcmp(e.ifPhysAddress, kNone, 6) == 0) return false;
+  return !port.macAddress.equals(e.ifPhysAddress);
+}
+
 bool RefreshFromInterface(const InterfaceTable& table, Port& port) {
   uint32_t i = 0;
   if (!MatchInterface(table, port, &i)) return false;

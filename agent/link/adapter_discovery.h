@@ -87,5 +87,8 @@ void FactsFromInterface(const InterfaceTable& table, Port& port);
 // linkStatus from the row's oper status; false when there is no row or the link
 // went up or down (the caller then re-reads the link facts).
 bool RefreshFromInterface(const InterfaceTable& table, Port& port);
+// True when the port's interface row carries another MAC address than the port
+// (neither of them all zero): the adapter took a new address since the port opened.
+bool InterfaceAddressChanged(const InterfaceTable& table, Port& port);
 
 }  // namespace torvane

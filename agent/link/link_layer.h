@@ -35,6 +35,9 @@ class LinkLayer {
   // Re-reads the link facts along the port's queryMode (after RefreshFromInterface
   // returned false).
   virtual void QueryLinkFacts(Port& port) = 0;
+  // True when the port's adapter carries another MAC address than the one the port
+  // was opened with, as the interface lists of this cycle show it.
+  virtual bool AdapterAddressChanged(Port& port) = 0;
 
   virtual bool IsAdapterOpen(const Port& port) = 0;
   virtual bool OpenPort(Port& port, uint32_t multicastMode, const uint8_t* addressList,

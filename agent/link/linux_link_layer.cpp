@@ -59,6 +59,10 @@ bool LinuxLinkLayer::RefreshFromInterface(Port& port) {
   return torvane::RefreshFromInterface(working_.interfaces, port);
 }
 
+bool LinuxLinkLayer::AdapterAddressChanged(Port& port) {
+  return torvane::InterfaceAddressChanged(working_.interfaces, port);
+}
+
 void LinuxLinkLayer::QueryLinkFacts(Port& port) {
   QueryPath q{*driver_, trace_};
   RefreshLinkFacts(q, *host_, port);

@@ -52,6 +52,7 @@ class LinuxLinkLayer : public LinkLayer {
   bool RefreshConnectionName(Port& port) override;
   bool MatchInterface(Port& port, uint32_t* entryIndex) override;
   bool RefreshFromInterface(Port& port) override;
+  bool AdapterAddressChanged(Port& port) override;
   void QueryLinkFacts(Port& port) override;
 
   bool IsAdapterOpen(const Port& port) override;

@@ -178,6 +178,9 @@ int RunAgent(Agent& agent, int argc, char** argv) {
   if (argc > 1 && argv[1] && EqualsNoCase(argv[1], "-debug")) agent.debugLevel = 1;
 
   if (!SetUpModuleDirectory(agent)) return 0;
+  // What settings and store writes left behind when the agent was killed in the middle.
+  agent.host.profile.RemoveLeftovers(SettingsFileName(agent.settings.GetOutside(), "lldp"));
+  agent.host.registry.RemoveLeftovers();
   LoadSettings(agent.settings, agent.host, *agent.lists.Get(), "lldp");
   if (agent.neighbors) agent.neighbors->InitNeighborTable();
   if (WindowsVersion() <= 4) return 0;
@@ -255,6 +258,13 @@ uint32_t PortCycle(Agent& agent, uint32_t count, int mode) {
   for (uint32_t i = 0; i < count; ++i) {
     Port& port = agent.ports[i];
     if (!link.RefreshConnectionName(port)) continue;
+    if (link.IsAdapterOpen(port) && link.AdapterAddressChanged(port)) {
+      // The adapter took a new address with its link up, as bonds and VLAN
+      // parents do. The port opens again below and learns the new address, so
+      // that its frames, its port ID, its switches and the pipe follow the adapter.
+      link.ClosePort(port);
+      port.macAddress.store(Mac{});
+    }
     if (port.state == kPortUnusable) continue;
 
     if (port.state == kPortClosed && !link.IsAdapterOpen(port)) {

@@ -1,5 +1,6 @@
 #include "agent/store/pipe_server.h"
 
+#include <sched.h>
 #include <sys/fsuid.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -10,6 +11,7 @@
 #include <cerrno>
 #include <cstring>
 #include <system_error>
+#include <thread>
 
 #include "records/pipe_records.h"
 
@@ -59,6 +61,42 @@ long RawSetGroups(const std::vector<gid_t>& groups) {
 uid_t CurrentFsuid() { return static_cast<uid_t>(setfsuid(static_cast<uid_t>(-1))); }
 gid_t CurrentFsgid() { return static_cast<gid_t>(setfsgid(static_cast<gid_t>(-1))); }
 
+// Binds the socket so that its file is made with mode 0666: every local user may
+// connect, and what a client may change is decided per connection by the
+// write-right check. The mode is given at creation, never by a chmod of the path
+// afterwards, which would follow whatever someone with write access to the
+// folder put there meanwhile. Linux makes the file with the socket's own mode
+// (set by fchmod before the bind) less the umask. The umask belongs to every
+// thread of the process, so the bind runs on a short thread of its own with a
+// private file-system context, where the umask can be 0 without touching files
+// that other threads create meanwhile.
+bool BindConnectableByAll(int fd, const sockaddr* address, socklen_t length) {
+  if (fchmod(fd, 0666) != 0) return false;
+  bool bound = false;
+  try {
+    std::thread binder([&] {
+      // Should the kernel refuse a private context, the mask is the process's
+      // for the moment of the bind.
+      unshare(CLONE_FS);
+      mode_t old = umask(0);
+      bound = bind(fd, address, length) == 0;
+      umask(old);
+    });
+    binder.join();
+  } catch (const std::system_error&) {
+    return false;
+  }
+  return bound;
+}
+
+void SetTimeout(int fd, int option, std::chrono::milliseconds limit) {
+  if (limit.count() <= 0) return;
+  timeval tv{};
+  tv.tv_sec = static_cast<time_t>(limit.count() / 1000);
+  tv.tv_usec = static_cast<suseconds_t>((limit.count() % 1000) * 1000);
+  setsockopt(fd, SOL_SOCKET, option, &tv, sizeof tv);
+}
+
 }  // namespace
 
 WriteRight RunAsPeer(const PeerIdentity& peer, const std::function<bool()>& attempt) {
@@ -106,21 +144,31 @@ int CreateQueryPipe(const std::string& path, ino_t* inode) {
 
   int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
   if (fd < 0) return -1;
-  if (bind(fd, sa, sizeof addr) != 0) {
+  if (!BindConnectableByAll(fd, sa, sizeof addr)) {
     close(fd);
     return -1;
   }
-  // Every local user may connect; what a client may change is decided per
-  // connection by the write-right check.
+  // What is at the path now is ours only when it is a socket; a link or a file
+  // put there in the meantime is left alone, and this start fails.
   struct stat mine{};
-  if (chmod(path.c_str(), 0666) != 0 || stat(path.c_str(), &mine) != 0 ||
-      listen(fd, SOMAXCONN) != 0) {
+  if (lstat(path.c_str(), &mine) != 0 || !S_ISSOCK(mine.st_mode)) {
+    close(fd);
+    return -1;
+  }
+  if (listen(fd, SOMAXCONN) != 0) {
     unlink(path.c_str());
     close(fd);
     return -1;
   }
   if (inode) *inode = mine.st_ino;
   return fd;
+}
+
+bool PipeSlotFree(uid_t uid, size_t active, size_t activeOfUser, const PipeServerOptions& options) {
+  if (active >= options.maxClients) return false;
+  if (uid == 0) return true;
+  size_t reserve = options.rootReserve < options.maxClients ? options.rootReserve : options.maxClients;
+  return active < options.maxClients - reserve && activeOfUser < options.perUserMax;
 }
 
 PipeServer::PipeServer(std::string path, PipeRequestHandler& handler, WriteRightCheck& right,
@@ -196,16 +244,21 @@ void PipeServer::PipeListener() {
       close(fd);
       continue;
     }
-    timeval tv{};
-    tv.tv_sec = static_cast<time_t>(options_.sendTimeout.count() / 1000);
-    tv.tv_usec = static_cast<suseconds_t>((options_.sendTimeout.count() % 1000) * 1000);
-    setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+    SetTimeout(fd, SO_SNDTIMEO, options_.sendTimeout);
+    // A wait for the next request ends after the idle time; the client thread
+    // then closes the connection and frees its slot.
+    SetTimeout(fd, SO_RCVTIMEO, options_.idleTimeout);
 
     std::lock_guard<std::mutex> lock(clientsMutex_);
     size_t active = 0;
-    for (const auto& c : clients_) active += c->done ? 0 : 1;
-    if (active >= options_.maxClients) {
-      close(fd);  // as many clients as the pipe serves: this one is turned away
+    size_t activeOfUser = 0;
+    for (const auto& c : clients_) {
+      if (c->done) continue;
+      active++;
+      if (c->peer.uid == client->peer.uid) activeOfUser++;
+    }
+    if (!PipeSlotFree(client->peer.uid, active, activeOfUser, options_)) {
+      close(fd);  // turned away: the client sees the connection closed unanswered
       continue;
     }
     Client* raw = client.get();
@@ -230,8 +283,9 @@ void PipeServer::PipeClient(Client* client) {
     do {
       got = recv(fd, buffer, sizeof buffer, MSG_TRUNC);
     } while (got < 0 && errno == EINTR);
-    // A failed read, a closed connection and a message longer than the buffer
-    // all end this client; nothing it sent is trusted past that point.
+    // A failed read, a closed connection, the idle time running out and a
+    // message longer than the buffer all end this client; nothing it sent is
+    // trusted past that point.
     if (got <= 0 || static_cast<size_t>(got) > sizeof buffer) break;
     if (!decided) {
       WriteRight right = right_.Decide(client->peer);

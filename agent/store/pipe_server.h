@@ -81,11 +81,23 @@ int CreateQueryPipe(const std::string& path, ino_t* inode);
 
 struct PipeServerOptions {
   size_t maxClients = 255;
+  // Of those, the last ones only root may take, so that the other users together
+  // cannot lock root's clients out.
+  size_t rootReserve = 32;
+  // Connections that one user other than root may hold at once.
+  size_t perUserMax = 16;
+  // A connection that sends no request for this long is closed; its client opens
+  // a new one when it has more to ask.
+  std::chrono::milliseconds idleTimeout{30000};
   // Pause after a transient accept failure (out of descriptors or memory).
   std::chrono::milliseconds acceptRetry{100};
   // A client that leaves its replies unread this long is dropped.
   std::chrono::milliseconds sendTimeout{5000};
 };
+
+// Whether a new connection of `uid` may be served while `active` connections are,
+// `activeOfUser` of them that user's.
+bool PipeSlotFree(uid_t uid, size_t active, size_t activeOfUser, const PipeServerOptions& options);
 
 class PipeServer : public PipeService {
  public:

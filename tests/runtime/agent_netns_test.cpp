@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "records/pipe_client.h"
 #include "tests/support/netns_lab.h"
 
 namespace torvane {
@@ -226,6 +227,71 @@ TEST_P(AgentNetns, DeletedVethIsReopenedByALaterCycle) {
   EXPECT_GT(Count(AgentOutput(), "tva0 started receiver"), opensBefore);
   ASSERT_TRUE(StopAgent(agent)) << AgentOutput();
   EXPECT_EQ(Count(AgentOutput(), "Stopping LLDP Agent.\n"), 1u);
+}
+
+// A bond or a VLAN parent changes its MAC address with the link up: the port
+// reopens under the new address at the next cycle.
+TEST_P(AgentNetns, NewAdapterAddressReachesFramesAndPipeWithinTwoCycles) {
+  WriteIni("");
+  pid_t agent = StartAgent();
+  ASSERT_GT(agent, 0);
+  ASSERT_TRUE(Eventually([&] { return Count(AgentOutput(), "lldp sent") >= 1; }, 15s))
+      << AgentOutput();
+  // The port record as the pipe gives it (code 14): the MAC at offset 33.
+  PipeConnection pipe;
+  auto pipeMac = [&]() -> std::string {
+    uint32_t port = 1;
+    uint8_t record[228] = {};
+    if (!pipe.IsOpen() && !pipe.Open(dir + "/pipe")) return "";
+    if (PipeQuery(pipe, 14, 4, &port, sizeof record, record) != 1) return "";
+    char text[18];
+    std::snprintf(text, sizeof text, "%02x:%02x:%02x:%02x:%02x:%02x", record[33], record[34],
+                  record[35], record[36], record[37], record[38]);
+    return text;
+  };
+  ASSERT_EQ(pipeMac(), ourMac);
+
+  NamespaceThread peer(nsB, false);
+  std::unique_ptr<RawPort> far;
+  ASSERT_TRUE(peer.Call([&] { far = std::make_unique<RawPort>("tvb0"); }));
+  ASSERT_TRUE(far && far->ok());
+  const std::string newMac = "02:5e:10:aa:bb:cc";
+  const Bytes newBytes = MacBytes(newMac);
+  size_t sentBefore = Count(AgentOutput(), "lldp sent");
+  ASSERT_TRUE(lab->ShIn(nsA, "ip link set tva0 address " + newMac));
+  ASSERT_EQ(lab->Capture(nsA, "cat /sys/class/net/tva0/operstate"), "up\n");
+
+  // LLDP frames on the wire until three carry the new address (bounded).
+  std::vector<Bytes> frames;
+  size_t cyclesToNew = 0;
+  ASSERT_TRUE(peer.Call(
+      [&] {
+        size_t fresh = 0;
+        auto end = std::chrono::steady_clock::now() + 10s;
+        while (fresh < 3 && std::chrono::steady_clock::now() < end) {
+          auto f = far->Receive(1s);
+          if (!f || !LldpTlv(*f, 3)) continue;
+          frames.push_back(*f);
+          if (Bytes(f->begin() + 6, f->begin() + 12) != newBytes) continue;
+          if (fresh++ == 0) cyclesToNew = Count(AgentOutput(), "lldp sent") - sentBefore;
+        }
+        far.reset();
+      },
+      15s));
+  size_t firstNew = frames.size();
+  for (size_t i = 0; i < frames.size() && firstNew == frames.size(); ++i)
+    if (Bytes(frames[i].begin() + 6, frames[i].begin() + 12) == newBytes) firstNew = i;
+  ASSERT_LT(firstNew, frames.size()) << AgentOutput();
+  // The cycle that sends the first new frame has not traced it yet, or just has.
+  EXPECT_LE(cyclesToNew, 2u) << AgentOutput();
+  for (size_t i = firstNew; i < frames.size(); ++i) {
+    EXPECT_EQ(Bytes(frames[i].begin() + 6, frames[i].begin() + 12), newBytes) << "frame " << i;
+    Bytes portId{3};
+    portId.insert(portId.end(), newBytes.begin(), newBytes.end());
+    EXPECT_EQ(LldpTlv(frames[i], 2), portId) << "frame " << i;
+  }
+  EXPECT_EQ(pipeMac(), newMac);
+  ASSERT_TRUE(StopAgent(agent)) << AgentOutput();
 }
 
 INSTANTIATE_TEST_SUITE_P(BackEnds, AgentNetns, ::testing::Values(0, 1),

@@ -312,6 +312,36 @@ TEST_F(WorkerTest, PerPortSwitchesComeFromTheRegistryWhenThePortOpens) {
   EXPECT_EQ(link.lastAddressList, groups);
 }
 
+TEST_F(WorkerTest, PortFollowsANewAddressOfItsAdapterAtTheNextCycle) {
+  Ini("txInterval=10\n");
+  AddAdapter("eth0", macA, 2);
+  const Mac macC{0x02, 0x00, 0x5E, 0x10, 0x20, 0x30};
+  // Switches stored for the new address: transmit and receive, Port Description only.
+  registry.keys["lldp"]["02:00:5e:10:20:30"] = RegValue{RegType::kString, "32771"};
+  clock.onWait = [&](uint32_t n) {
+    if (n == 2) link.Adapter("dev-eth0")->mac = macC;  // the link stays up
+  };
+  ASSERT_EQ(RunPasses(4), 1);
+
+  auto sourceOf = [](const SentFrame& f) { return Mac{f.bytes[6], f.bytes[7], f.bytes[8],
+                                                      f.bytes[9], f.bytes[10], f.bytes[11]}; };
+  std::vector<Mac> sources, portIds;
+  for (const SentFrame& f : link.Frames()) {
+    if (!IsLldp(f)) continue;
+    sources.push_back(sourceOf(f));
+    std::vector<uint8_t> id = LldpTlv(f, 2);
+    ASSERT_EQ(id.size(), 7u);
+    EXPECT_EQ(id[0], 3);  // port ID subtype: MAC address
+    portIds.push_back(Mac{id[1], id[2], id[3], id[4], id[5], id[6]});
+  }
+  // Passes 1 and 2 under the old address, 3, 4 and the shutdown under the new.
+  std::vector<Mac> expected{macA, macA, macC, macC, macC};
+  EXPECT_EQ(sources, expected);
+  EXPECT_EQ(portIds, expected);
+  EXPECT_EQ(link.opens.load(), 2u);
+  EXPECT_EQ(agent.ports[0].tlvsTxEnable.load(), 0x80);
+}
+
 TEST_F(WorkerTest, ReceiveOnlyPortSendsCdpButNoLldp) {
   Ini("txInterval=10\ntxCdp=1\n");
   AddAdapter("eth0", macA, 2);

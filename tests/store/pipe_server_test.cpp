@@ -105,11 +105,21 @@ class PipeServerTest : public ::testing::Test {
   std::string path = dir / "pipe";
   EchoHandler handler;
   FixedRight right;
+  // For tests of the whole pipe from one user, whoever runs them.
+  PipeServerOptions oneUserMayTakeAll = [] {
+    PipeServerOptions o;
+    o.rootReserve = 0;
+    o.perUserMax = o.maxClients;
+    return o;
+  }();
 };
 
 TEST_F(PipeServerTest, AnswersRequestsOnAWorldConnectableSocket) {
   PipeServer server(path, handler, right);
+  // The socket is 0666 whatever the process's umask, and the umask stays as it was.
+  mode_t oldMask = umask(027);
   server.Start();
+  EXPECT_EQ(umask(oldMask), 027u);
   ASSERT_TRUE(server.Listening());
   struct stat st{};
   ASSERT_EQ(stat(path.c_str(), &st), 0);
@@ -187,6 +197,42 @@ TEST_F(PipeServerTest, RunningAgentKeepsItsSocket) {
   EXPECT_EQ(otherHandler.calls.load(), 0);
 }
 
+// Where the socket's folder is writable by others, someone may swap the new
+// socket for a symlink the moment it appears: the agent must not give the link's
+// target its mode.
+TEST_F(PipeServerTest, SocketModeIsNotSetThroughASwappedPath) {
+  std::string victim = dir / "victim";
+  ASSERT_TRUE(testing::WriteWholeFile(victim, "secret", 0600));
+  ASSERT_EQ(chmod(victim.c_str(), 0600), 0);
+  std::string link = dir / "link";
+  std::atomic<bool> done{false};
+  std::atomic<long> swaps{0};
+  std::thread swapper([&] {
+    while (!done) {
+      unlink(link.c_str());
+      if (symlink(victim.c_str(), link.c_str()) == 0 && rename(link.c_str(), path.c_str()) == 0)
+        swaps++;
+    }
+  });
+  int created = 0;
+  auto end = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+  for (int i = 0; i < 5000 && std::chrono::steady_clock::now() < end; ++i) {
+    ino_t inode = 0;
+    int fd = CreateQueryPipe(path, &inode);
+    if (fd >= 0) {
+      created++;
+      close(fd);
+    }
+    struct stat st{};
+    ASSERT_EQ(stat(victim.c_str(), &st), 0);
+    ASSERT_EQ(st.st_mode & 0777, 0600u) << "after " << i << " starts";
+  }
+  done = true;
+  swapper.join();
+  EXPECT_GT(swaps.load(), 0);
+  EXPECT_GT(created, 0);
+}
+
 TEST_F(PipeServerTest, OversizedAndMalformedMessagesEndOnlyTheirClient) {
   PipeServer server(path, handler, right);
   server.Start();
@@ -219,7 +265,7 @@ TEST_F(PipeServerTest, OversizedAndMalformedMessagesEndOnlyTheirClient) {
 }
 
 TEST_F(PipeServerTest, TurnsAwayClientsBeyondTheLimit) {
-  PipeServer server(path, handler, right);
+  PipeServer server(path, handler, right, oneUserMayTakeAll);
   server.Start();
   std::vector<std::unique_ptr<PipeConnection>> clients;
   for (int i = 0; i < 255; ++i) {
@@ -247,8 +293,51 @@ TEST_F(PipeServerTest, TurnsAwayClientsBeyondTheLimit) {
   EXPECT_TRUE(Echo(*clients.front(), "the first still works"));
 }
 
+TEST(PipeSlots, ShareOfEachUserAndRootsReserve) {
+  PipeServerOptions o;  // 255 slots, the last 32 for root, 16 for each other user
+  struct Case {
+    uid_t uid;
+    size_t active, ofUser;
+    bool free;
+  } cases[] = {
+      {1000, 0, 0, true},      {1000, 100, 15, true},  {1000, 100, 16, false},
+      {1000, 222, 0, true},    {1000, 223, 0, false},  {1000, 254, 0, false},
+      {0, 223, 200, true},     {0, 254, 254, true},    {0, 255, 0, false},
+      {65534, 300, 0, false},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(PipeSlotFree(c.uid, c.active, c.ofUser, o), c.free)
+        << "uid " << c.uid << ", " << c.active << " active, " << c.ofUser << " of the user";
+  o.rootReserve = 300;  // a reserve larger than the pipe leaves nothing to the others
+  EXPECT_FALSE(PipeSlotFree(1000, 0, 0, o));
+  EXPECT_TRUE(PipeSlotFree(0, 0, 0, o));
+}
+
+TEST_F(PipeServerTest, IdleConnectionIsClosedABusyOneIsNot) {
+  PipeServerOptions options;
+  options.idleTimeout = std::chrono::milliseconds(300);
+  PipeServer server(path, handler, right, options);
+  server.Start();
+  PipeConnection idle, busy;
+  ASSERT_TRUE(idle.Open(path));
+  ASSERT_TRUE(busy.Open(path));
+  ASSERT_TRUE(Echo(idle, "then quiet"));
+  ASSERT_TRUE(Echo(busy, "first"));
+  // The busy client asks every 50 ms for three idle times; the slot of the quiet
+  // one is freed meanwhile.
+  for (int i = 0; i < 18; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_TRUE(Echo(busy, "again " + std::to_string(i)));
+  }
+  EXPECT_EQ(server.ActiveClients(), 1u);
+  EXPECT_FALSE(Echo(idle, "too late"));
+  EXPECT_FALSE(idle.IsOpen());
+  ASSERT_TRUE(idle.Open(path));  // a new connection is served as any other
+  EXPECT_TRUE(Echo(idle, "back"));
+}
+
 TEST_F(PipeServerTest, TwoHundredClientsThousandRequestsEachAllAnswered) {
-  PipeServer server(path, handler, right);
+  PipeServer server(path, handler, right, oneUserMayTakeAll);
   server.Start();
   constexpr int kClients = 200;
   constexpr int kRequests = 1000;
@@ -293,7 +382,7 @@ TEST_F(PipeServerTest, TwoHundredClientsThousandRequestsEachAllAnswered) {
 }
 
 TEST_F(PipeServerTest, StopEndsIdleClientsAndTheListener) {
-  PipeServer server(path, handler, right);
+  PipeServer server(path, handler, right, oneUserMayTakeAll);
   server.Start();
   std::vector<std::unique_ptr<PipeConnection>> clients;
   for (int i = 0; i < 20; ++i) {

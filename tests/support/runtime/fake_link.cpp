@@ -79,6 +79,11 @@ bool FakeLinkLayer::RefreshFromInterface(Port& port) {
 
 void FakeLinkLayer::QueryLinkFacts(Port&) { ++linkQueries; }
 
+bool FakeLinkLayer::AdapterAddressChanged(Port& port) {
+  const FakeAdapter* a = Find(port);
+  return a && !port.macAddress.zero() && port.macAddress.load() != a->mac;
+}
+
 bool FakeLinkLayer::IsAdapterOpen(const Port& port) {
   std::lock_guard<std::mutex> lock(mutex_);
   return open_.count(&port) != 0;
@@ -93,6 +98,7 @@ bool FakeLinkLayer::OpenPort(Port& port, uint32_t multicastMode, const uint8_t* 
   if (!a || a->failOpen) return false;
   port.state = a->openState;
   if (a->openState == kPortUnusable) return false;
+  if (port.macAddress.zero()) port.macAddress.store(a->mac);
   port.linkStatus = a->linkStatus;
   std::lock_guard<std::mutex> lock(mutex_);
   open_.insert(&port);

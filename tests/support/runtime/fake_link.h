@@ -53,6 +53,7 @@ class FakeLinkLayer : public LinkLayer {
   bool MatchInterface(Port& port, uint32_t* entryIndex) override;
   bool RefreshFromInterface(Port& port) override;
   void QueryLinkFacts(Port& port) override;
+  bool AdapterAddressChanged(Port& port) override;
   bool IsAdapterOpen(const Port& port) override;
   bool OpenPort(Port& port, uint32_t multicastMode, const uint8_t* addressList,
                 size_t listLength) override;

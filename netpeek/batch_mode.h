@@ -1,0 +1,34 @@
+// The program without its window: start-up, then with "-s" the first view is run,
+// saved to "<host> - <title>.txt" in the current directory, and the program ends.
+// Chosen from the arguments before any application object would exist.
+#pragma once
+
+#include <functional>
+#include <string_view>
+
+#include "netpeek/command_line.h"
+#include "netpeek/udp_transport.h"
+
+namespace torvane::netpeek {
+
+// Exit statuses of batch mode.
+inline constexpr int kExitDone = 0;         // saved (also after "-?")
+inline constexpr int kExitCannotWrite = 1;  // the file could not be written, or start-up failed
+inline constexpr int kExitNoAnswer = 2;     // the host could not be reached or did not answer;
+                                            // also: no window in this build, view not in this build
+
+struct NetpeekIo {
+  std::function<void(std::string_view)> out;  // standard output: usage, "ASN.1 ..." lines
+  std::function<void(std::string_view)> err;  // standard error: message-box texts, failures
+  UdpTransport* transport = nullptr;
+  const char* port_env = nullptr;  // NETPEEK_SNMP_PORT
+};
+
+// Runs the first view of settings against a started target and saves it; returns
+// the exit status.
+int run_batch(SnmpTarget& target, const ViewerSettings& settings, NetpeekIo& io);
+
+// The whole program as this build has it; returns the exit status.
+int run_netpeek(int argc, const char* const* argv, NetpeekIo& io);
+
+}  // namespace torvane::netpeek

@@ -1,0 +1,72 @@
+// A private net-snmp snmpd on 127.0.0.1 for tests, benchmarks and captures: its own
+// configuration (community "tarlow" from 127.0.0.1, a view of .1, plus any lines
+// given), its own persistent folder in a scratch folder, a free high port, and
+// stopped by the PID in its PID file. Needs no root; several may run at once.
+// Also: running a program with a time limit and capturing what it prints.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace torvane::netpeek::testing {
+
+// A scratch folder removed with everything in it.
+class ScratchDir {
+ public:
+  ScratchDir();
+  ~ScratchDir();
+  ScratchDir(const ScratchDir&) = delete;
+  ScratchDir& operator=(const ScratchDir&) = delete;
+  const std::string& path() const { return path_; }
+  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+std::string read_file(const std::string& path);
+void write_file(const std::string& path, const std::string& text);
+// The full path of a program on PATH (or in /usr/sbin, /sbin), "" when missing.
+std::string find_program(const std::string& name);
+
+struct RunResult {
+  int exit_code = -1;  // -1 when it did not end by itself within the limit
+  std::string out;
+  std::string err;
+  double seconds = 0;
+};
+// Runs argv[0] with argv (env entries "NAME=value" added to the environment, cwd
+// when not empty); kills it after timeout_s.
+RunResult run_program(const std::vector<std::string>& argv, const std::vector<std::string>& env = {},
+                      const std::string& cwd = "", int timeout_s = 60);
+
+inline constexpr char kCommunity[] = "tarlow";
+
+class PrivateSnmpd {
+ public:
+  explicit PrivateSnmpd(std::string extra_config = "");
+  ~PrivateSnmpd();
+  PrivateSnmpd(const PrivateSnmpd&) = delete;
+  PrivateSnmpd& operator=(const PrivateSnmpd&) = delete;
+
+  // Starts snmpd and waits until it answers; false (with the reason) otherwise.
+  bool start(std::string* why);
+  void stop();
+  uint16_t port() const { return port_; }
+  std::string address() const { return "127.0.0.1:" + std::to_string(port_); }
+  const std::string& dir() const { return dir_.path(); }
+  // The environment the net-snmp tools need to leave the host's files alone.
+  std::vector<std::string> tool_env() const;
+
+ private:
+  bool Answers(int timeout_ms) const;
+  std::string extra_;
+  ScratchDir dir_;
+  uint16_t port_ = 0;
+  pid_t child_ = -1;
+};
+
+}  // namespace torvane::netpeek::testing
