@@ -11,7 +11,7 @@
 #include "agent/frames/cdp_builder.h"
 #include "records/text_forms.h"
 #include "common/text.h"
-#include "tests/support/store/receive_rig.h"
+#include "tests/support/frames/frame_makers.h"
 #include "tests/support/frames/port_fixture.h"
 #include "tests/support/frames/settings_fixture.h"
 
