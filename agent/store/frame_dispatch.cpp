@@ -105,9 +105,11 @@ void FrameDispatch::Receive(Port& port, const uint8_t* frame, size_t length, uin
   ReceivingPort receiving;
   receiving.number = port.number.load(std::memory_order_relaxed);
   receiving.ifIndex = port.ifIndex.load(std::memory_order_relaxed);
-  port.CopyConnectionName(receiving.interfaceName);
+  bool named = false;  // the connection name is copied only for a frame that is parsed
   // Whatever becomes of the record, what the frame said about the port counts.
   auto parse = [&](Neighbor& record) {
+    if (!named) port.CopyConnectionName(receiving.interfaceName);
+    named = true;
     ParseNotes notes;
     ParseResult result =
         kind == kNeighborCdp
