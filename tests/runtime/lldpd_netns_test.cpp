@@ -358,6 +358,10 @@ TEST_F(LldpdNetns, LearnEachOtherAnswerCdpAndForgetOnStop) {
   const auto agentStart = Clock::now();
   agent = StartAgent();
   ASSERT_GT(agent, 0);
+  // Its query pipe is up within moments of the start (longer under the sanitizers).
+  ASSERT_TRUE(Eventually(
+      [&] { return OurRawNeighbors().find("Service not active") == std::string::npos; }, 10s))
+      << AgentOutput();
 
   // 1. Within 40 s each lists the other.
   std::optional<Clock::duration> peerLearnedUs, weLearnedPeer;
