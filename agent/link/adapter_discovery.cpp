@@ -290,11 +290,10 @@ bool LoadInterfaceLists(NetHost& host, LinkTrace& trace, RegistryStore& registry
   } else {
     // The port lists go on from the published ones, which hold what the pipe
     // changed since the last load; the change and this load take turns.
-    published->Change([&](InterfaceLists& current) {
+    published->Change([&](const InterfaceLists& current) {
       working.addresses = current.addresses;
       if (addresses) merge(working.addresses);
-      current = working;
-      return true;
+      return std::make_shared<const InterfaceLists>(working);
     });
   }
   if (!addresses) {

@@ -56,14 +56,15 @@ class PublishedLists {
     std::lock_guard<std::mutex> lock(mutex_);
     current_ = std::move(next);
   }
-  // `change` gets a copy of the current lists; what it leaves is published when
-  // it returns true. Returns what `change` returned.
+  // `change` reads the current lists and returns the lists to publish, or null to
+  // leave them as they are. Returns whether it published.
   template <class F>
   bool Change(F&& change) {
     std::lock_guard<std::mutex> lock(changeMutex_);
-    InterfaceLists next = *Get();
-    if (!change(next)) return false;
-    Publish(next);
+    std::shared_ptr<const InterfaceLists> next = change(*Get());
+    if (!next) return false;
+    std::lock_guard<std::mutex> swap(mutex_);
+    current_ = std::move(next);
     return true;
   }
 

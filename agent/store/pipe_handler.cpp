@@ -151,14 +151,15 @@ size_t SetAddress(PipeState& s, Request& req, uint8_t* message) {
   // One change of the published lists, taking turns with the worker's reloads,
   // which go on from it: the new list holds in the tables, in the frames and,
   // written with it, in the store for the next start.
-  const bool changed = s.lists.Change([&](InterfaceLists& lists) {
-    AddressTable& table = lists.addresses;
+  const bool changed = s.lists.Change([&](const InterfaceLists& current) {
+    auto lists = std::make_shared<InterfaceLists>(current);
+    AddressTable& table = lists->addresses;
     const uint32_t count =
         table.count < kMaxAddresses ? table.count : static_cast<uint32_t>(kMaxAddresses);
     AddressEntry* target = nullptr;
     for (uint32_t i = 0; i < count && !target; ++i)
       if (table.entries[i].address == entry.address) target = &table.entries[i];
-    if (!target) return false;
+    if (!target) return std::shared_ptr<InterfaceLists>();
     target->portListLength = entry.portListLength;
     std::memcpy(target->portList, entry.portList, sizeof entry.portList);
     for (uint32_t i = 0; i < count; ++i) {
@@ -168,7 +169,7 @@ size_t SetAddress(PipeState& s, Request& req, uint8_t* message) {
       std::memcpy(value + 1, e.portList, sizeof e.portList);
       RegWriteValue(s.registry, kStoreSubkey, FormatIpv4(e.address), value, sizeof value);
     }
-    return true;
+    return lists;
   });
   if (!changed) return StatusOnly(message, kPipeSetAddress);
   return StatusOnly(message, kPipeDone);
