@@ -130,14 +130,16 @@ ours_nbrlist() { TORVANE_PIPE="$ours_dir/pipe" "$nbrlist" "$@"; }
 # Neighbours in our table: one line of the tagged form per record.
 ours_count() { ours_nbrlist /t | grep -c " event=" || true; }
 
-# lab_start_lldpd MAXNEIGHBORS: lldpd (LLDP only) on rx0 in $rx_ns, its own control
-# socket, max-neighbors raised. Sets lldpd_pid and lldpd_sock.
+# lab_start_lldpd MAXNEIGHBORS [LLDPD ARGS...]: lldpd (LLDP only) on rx0 in $rx_ns,
+# its own control socket, max-neighbors raised. Sets lldpd_pid and lldpd_sock.
 lab_start_lldpd() {
+  local max=$1
+  shift
   local dir="$lab_work/lldpd.$rx_ns"
   mkdir -p "$dir"; chmod 755 "$dir"; chown _lldpd "$dir" 2>/dev/null || true
   lldpd_sock="$dir/lldpd.socket"
   lldpd_out="$dir/lldpd.out"
-  ip netns exec "$rx_ns" lldpd -d -u "$lldpd_sock" -I rx0 > "$lldpd_out" 2>&1 &
+  ip netns exec "$rx_ns" lldpd -d -u "$lldpd_sock" -I rx0 "$@" > "$lldpd_out" 2>&1 &
   lldpd_pid=$!
   lab_pids+=("$lldpd_pid")
   for _ in $(seq 1 100); do
@@ -145,8 +147,8 @@ lab_start_lldpd() {
     kill -0 "$lldpd_pid" 2>/dev/null || { echo "lldpd did not start:"; tail "$lldpd_out"; exit 1; }
     sleep 0.1
   done
-  lldpcli_ configure system max-neighbors "$1" >/dev/null ||
-    { echo "lldpd refused max-neighbors $1"; exit 1; }
+  lldpcli_ configure system max-neighbors "$max" >/dev/null ||
+    { echo "lldpd refused max-neighbors $max"; exit 1; }
 }
 
 # lldpcli reaches lldpd through its Unix socket, from any namespace.
@@ -200,4 +202,27 @@ lab_time_ms() {
   "$@" > /dev/null 2>&1 || true
   t1=${EPOCHREALTIME/./}
   awk -v d=$((10#$t1 - 10#$t0)) 'BEGIN { printf "%.3f", d / 1000 }'
+}
+
+# fill N COUNT_FUNCTION: sends every one of N senders' frames once per round until
+# the receiver holds N (at most $max_rounds rounds, at $fill_rate frames/s, with
+# time-to-live $ttl); prints what it holds.
+fill() {
+  local n=$1 count=$2 held=0
+  for _ in $(seq 1 "$max_rounds"); do
+    timeout 120 ip netns exec "$tx_ns" "$sender" -q -i tx0 -n "$n" -c "$n" -r "$fill_rate" -d 60 -t "$ttl"
+    sleep 1
+    held=$($count)
+    [ "$held" = "$n" ] && break
+  done
+  echo "$held"
+}
+
+# time_runs COMMAND...: sets median_ms to the median of $runs timed runs (ms) and
+# all_runs to the single runs.
+time_runs() {
+  local t=()
+  for _ in $(seq 1 "$runs"); do t+=("$(lab_time_ms "$@")"); done
+  all_runs="${t[*]}"
+  median_ms=$(lab_median "${t[@]}")
 }

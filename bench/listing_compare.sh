@@ -19,28 +19,6 @@ lab_build
 (cd "$lab_root" && cmake --build --preset release --target lldp_bench >/dev/null) || { echo "build failed"; exit 1; }
 echo "listing: $target neighbours, median of $runs; load average: $(cut -d' ' -f1-3 /proc/loadavg)"
 
-# fill N COUNT_FUNCTION: sends every one of N senders' frames once per round until
-# the receiver holds N (at most max_rounds rounds); prints what it holds.
-fill() {
-  local n=$1 count=$2 held=0
-  for _ in $(seq 1 "$max_rounds"); do
-    timeout 120 ip netns exec "$tx_ns" "$sender" -q -i tx0 -n "$n" -c "$n" -r "$fill_rate" -d 60 -t "$ttl"
-    sleep 1
-    held=$($count)
-    [ "$held" = "$n" ] && break
-  done
-  echo "$held"
-}
-
-# time_runs COMMAND...: sets median_ms to the median of `runs` timed runs (ms) and
-# all_runs to the single runs.
-time_runs() {
-  local t=()
-  for _ in $(seq 1 "$runs"); do t+=("$(lab_time_ms "$@")"); done
-  all_runs="${t[*]}"
-  median_ms=$(lab_median "${t[@]}")
-}
-
 echo "== our agent (MaxNeighbors $target, one port)"
 lab_make ours 1
 lab_start_ours "$target"

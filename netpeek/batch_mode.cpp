@@ -1,17 +1,24 @@
 #include "netpeek/batch_mode.h"
 
+#include <clocale>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <string>
+#include <vector>
 
 #include "common/text.h"
+#include "netpeek/name_lookup.h"
 #include "netpeek/report_model.h"
 #include "netpeek/view_save.h"
-#include "netpeek/walk_view.h"
+#include "netpeek/views.h"
 
 namespace torvane::netpeek {
 
 namespace {
+
+// How long batch mode waits for host names before it saves without them.
+constexpr std::chrono::milliseconds kLookupWait{5000};
 
 void Line(const std::function<void(std::string_view)>& sink, std::string_view text) {
   if (!sink) return;
@@ -29,31 +36,35 @@ bool ExchangeFailed(SnmpOutcome outcome) {
 }  // namespace
 
 int run_batch(SnmpTarget& target, const ViewerSettings& settings, NetpeekIo& io) {
+  // Dates in the views follow the user's locale, as in the window.
+  std::setlocale(LC_TIME, "");
   snmp_connect(target, target.host);
 
+  // Name lookups post their results here; they are applied on this thread before
+  // the file is written. Declared before the pool, which may post until it ends.
+  std::mutex postedLock;
+  std::vector<std::function<void()>> posted;
   ReportModel model;
-  int columns = 0;
-  bool scratchFailed = false;
-  if (settings.current_view == view_id::kGet || settings.current_view == view_id::kWalk) {
-    const uint8_t type = settings.current_view == view_id::kGet ? asn::kGetRequest : asn::kGetNextRequest;
-    std::FILE* scratch = std::tmpfile();
-    if (scratch) {
-      snmp_walk_to_file(target, type, settings.walk_oid_text, settings.numeric, scratch);
-      if (std::fflush(scratch) != 0 || std::ferror(scratch)) scratchFailed = true;
-      std::rewind(scratch);
-    } else {
-      scratchFailed = true;
+  NameLookupPool lookups(model, [&](std::function<void()> apply) {
+    std::lock_guard<std::mutex> lock(postedLock);
+    posted.push_back(std::move(apply));
+  });
+  constexpr uint64_t kFill = 1;
+  lookups.begin_fill(kFill);
+  ViewContext context{target, settings, model, &lookups, kFill};
+  show_view(settings.current_view, context);
+  lookups.wait_idle(kLookupWait);
+  {
+    std::vector<std::function<void()>> ready;
+    {
+      std::lock_guard<std::mutex> lock(postedLock);
+      ready.swap(posted);
     }
-    columns = walk_view(model, scratch);
-    if (scratch) std::fclose(scratch);
-  } else {
-    Line(io.err, "netpeek: this build has only the get and dump views");
-    return kExitNoAnswer;
+    for (auto& apply : ready) apply();
   }
-  model.set_save_column_count(static_cast<size_t>(columns));
 
   int status = kExitDone;
-  if (scratchFailed) {
+  if (context.scratch_failed) {
     Line(io.err, "netpeek: cannot write a temporary file");
     status = kExitCannotWrite;
   }

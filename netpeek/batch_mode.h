@@ -1,6 +1,7 @@
 // The program without its window: start-up, then with "-s" the first view is run,
 // saved to "<host> - <title>.txt" in the current directory, and the program ends.
-// Chosen from the arguments before any application object would exist.
+// Chosen from the arguments before any application object would exist. Host names
+// of the TCP and UDP views are waited for at most 5 seconds.
 #pragma once
 
 #include <functional>
@@ -15,7 +16,7 @@ namespace torvane::netpeek {
 inline constexpr int kExitDone = 0;         // saved (also after "-?")
 inline constexpr int kExitCannotWrite = 1;  // the file could not be written, or start-up failed
 inline constexpr int kExitNoAnswer = 2;     // the host could not be reached or did not answer;
-                                            // also: no window in this build, view not in this build
+                                            // also: no window in this build
 
 struct NetpeekIo {
   std::function<void(std::string_view)> out;  // standard output: usage, "ASN.1 ..." lines

@@ -35,6 +35,11 @@ class ReportModel {
   void clear(size_t hint);
   // A new row with its first cell; returns its index.
   size_t add_row(std::string first_cell);
+  // A new row placed by its first cell in ASCII order without regard to case,
+  // after the rows whose first cell compares equal (the sorted views: the window
+  // and the saved file show the same order); returns its index. Rows after it
+  // move down by one.
+  size_t insert_row_sorted(std::string first_cell);
   // Sets a cell of an existing row (the row grows to hold it); ignores a row that
   // does not exist.
   void set_cell(size_t row, size_t column, std::string text);

@@ -15,6 +15,16 @@ constexpr const char* kDefaultPipePath = "/run/torvane_lldp";
 // The socket's path: $TORVANE_PIPE when set and not empty, else /run/torvane_lldp.
 std::string PipePath();
 
+// Why the last exchange of a connection failed.
+enum class PipeFailure {
+  kNone,
+  kCannotOpen,   // nobody listens at the path, or the agent's backlog is full
+  kBadRequest,   // empty or longer than a pipe message: never sent
+  kTimedOut,     // the agent did not take or answer the request in time
+  kBroken,       // the agent closed the connection (it stopped, restarted or dropped us)
+  kReplyTooLong, // a reply longer than the buffer: cut replies are never taken
+};
+
 // One connection to the agent. It keeps the socket for later requests and closes
 // it when a transaction fails; the next Open starts again.
 class PipeConnection {
@@ -28,19 +38,42 @@ class PipeConnection {
   bool Open(const std::string& path = {});
   bool IsOpen() const { return fd_ >= 0; }
   void Close();
-  // Waits at most this long for each send and reply; 0 (the default) waits as
-  // long as the agent takes.
-  void SetTimeout(int milliseconds) { timeoutMs_ = milliseconds; }
+  // The longest a whole transaction may take (sending, waiting for the reply and
+  // a reconnect); 0 (the default) waits as long as the agent takes. With a limit
+  // a full backlog at the agent fails the open at once instead of waiting in it.
+  void SetTimeout(int milliseconds);
 
   // Sends `request` (one message, 1 to 2048 bytes) and receives the reply into
   // `reply`. Returns the reply's length, or -1 when the exchange failed (the
-  // connection is then closed): not open, send or receive failed, the agent
-  // closed the connection, or the reply did not fit `capacity`.
+  // connection is then closed and LastFailure() says why): not open, send or
+  // receive failed, the agent closed the connection, or the reply did not fit
+  // `capacity`.
+  //
+  //
+  // With SetReconnect(true): a connection kept open between requests may have been
+  // closed by the agent meanwhile (its idle limit, a restart). When the agent
+  // turns out to have closed it, the request is sent once more on a new
+  // connection to the same path; a time-out is never retried, so that a late
+  // reply cannot answer the wrong request.
   long Transact(const uint8_t* request, size_t length, uint8_t* reply, size_t capacity);
+  // For clients that keep one connection across requests of their own (the SNMP
+  // subagent); a client that ends with its listing, as nbrlist, needs none.
+  void SetReconnect(bool on) { reconnect_ = on; }
+
+  PipeFailure LastFailure() const { return failure_; }
 
  private:
+  bool Connect(int timeoutMs);
+  long Exchange(const uint8_t* request, size_t length, uint8_t* reply, size_t capacity,
+                long long deadlineMs);
+  long Fail(PipeFailure why);
+
   int fd_ = -1;
   int timeoutMs_ = 0;
+  long long receiveWaitMs_ = 0;  // the socket's receive time-out as last set
+  bool reconnect_ = false;
+  std::string path_;
+  PipeFailure failure_ = PipeFailure::kNone;
 };
 
 // The acceptance test of a reply: at least 8 bytes, status 0, a length field at

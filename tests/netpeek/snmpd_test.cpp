@@ -18,25 +18,8 @@ namespace {
 
 using testing::RunResult;
 
-struct Object {
-  std::string oid;
-  std::string type;   // net-snmp's type word, or ours
-  std::string value;  // normalised: a decimal number, dotted text or hex bytes "6c 6f"
-};
-
-std::string Lower(std::string s) {
-  for (char& c : s)
-    if (c >= 'A' && c <= 'F') c = static_cast<char>(c - 'A' + 'a');
-  return s;
-}
-
-// Hex bytes "6C 6F " or "6c 6f " as "6c 6f".
-std::string NormalHex(const std::string& text) {
-  std::istringstream in(Lower(text));
-  std::string byte, out;
-  while (in >> byte) out += (out.empty() ? "" : " ") + byte;
-  return out;
-}
+using Object = testing::NetSnmpObject;
+using testing::normal_hex;
 
 std::string TextAsHex(const std::string& text) {
   static const char* digits = "0123456789abcdef";
@@ -78,40 +61,6 @@ bool IsHexForm(const std::string& t) {
   return true;
 }
 
-// snmpwalk -On -Ox output: ".1.3... = TYPE: value", long Hex-STRINGs continued on
-// the following lines.
-std::vector<Object> ParseNetSnmp(const std::string& text) {
-  std::vector<Object> out;
-  std::istringstream in(text);
-  std::string line;
-  while (std::getline(in, line)) {
-    if (!line.empty() && line[0] != '.') {
-      if (!out.empty()) out.back().value = NormalHex(out.back().value + " " + line);
-      continue;
-    }
-    size_t eq = line.find(" = ");
-    if (eq == std::string::npos) continue;
-    Object o;
-    o.oid = line.substr(1, eq - 1);
-    std::string rest = line.substr(eq + 3);
-    if (rest == "\"\"") {
-      o.type = "Hex-STRING";
-      out.push_back(o);
-      continue;
-    }
-    size_t colon = rest.find(": ");
-    o.type = rest.substr(0, colon);
-    std::string v = colon == std::string::npos ? "" : rest.substr(colon + 2);
-    if (o.type == "Hex-STRING") v = NormalHex(v);
-    if (o.type == "OID" && !v.empty() && v[0] == '.') v = v.substr(1);
-    if (o.type == "Timeticks") v = v.substr(1, v.find(')') - 1);
-    if (o.type == "INTEGER") v = std::to_string(static_cast<uint32_t>(std::stol(v)));
-    o.value = v;
-    out.push_back(o);
-  }
-  return out;
-}
-
 // Our saved walk: "oid\ttype\ttext" per object.
 std::vector<Object> ParseOurs(const std::string& text, bool* ended) {
   std::vector<Object> out;
@@ -126,7 +75,7 @@ std::vector<Object> ParseOurs(const std::string& text, bool* ended) {
     size_t a = line.find('\t'), b = line.find('\t', a + 1);
     Object o{line.substr(0, a), line.substr(a + 1, b - a - 1), line.substr(b + 1)};
     if (o.type == "Integer") o.value = o.value.substr(0, o.value.find(' '));
-    if (o.type == "Octetstring") o.value = IsHexForm(o.value) ? NormalHex(o.value) : TextAsHex(Unescape(o.value));
+    if (o.type == "Octetstring") o.value = IsHexForm(o.value) ? normal_hex(o.value) : TextAsHex(Unescape(o.value));
     out.push_back(o);
   }
   return out;
@@ -145,12 +94,7 @@ class AgainstSnmpd : public ::testing::Test {
     args.insert(args.begin(), NETPEEK_BINARY);
     return testing::run_program(args, {"NETPEEK_SNMP_PORT=" + std::to_string(snmpd_.port())}, work_.path());
   }
-  RunResult NetSnmp(const std::string& tool, std::vector<std::string> args) {
-    args.insert(args.begin(), {testing::find_program(tool), "-v1", "-c", testing::kCommunity, "-On", "-Ox"});
-    args.push_back(snmpd_.address());
-    std::swap(args[args.size() - 1], args[args.size() - 2]);  // agent before the object
-    return testing::run_program(args, snmpd_.tool_env());
-  }
+  RunResult NetSnmp(const std::string& tool, std::vector<std::string> args) { return snmpd_.net_snmp(tool, args); }
 
   testing::PrivateSnmpd snmpd_;
   testing::ScratchDir work_;
@@ -164,7 +108,7 @@ TEST_F(AgainstSnmpd, DumpOfInterfacesEqualsSnmpwalk) {
 
   bool ended = false;
   std::vector<Object> a = ParseOurs(testing::read_file(work_ / "127.0.0.1 - 1.3.6.1.2.1.2.txt"), &ended);
-  std::vector<Object> b = ParseNetSnmp(theirs.out);
+  std::vector<Object> b = testing::parse_net_snmp(theirs.out);
   EXPECT_TRUE(ended);
   ASSERT_GT(b.size(), 20u);
   ASSERT_EQ(a.size(), b.size());
@@ -201,7 +145,7 @@ TEST_F(AgainstSnmpd, GetOfSysDescrEqualsSnmpget) {
   ASSERT_EQ(theirs.exit_code, 0) << theirs.err;
   bool ended = true;
   std::vector<Object> a = ParseOurs(testing::read_file(work_ / "127.0.0.1 - 1.3.6.1.2.1.1.1.0.txt"), &ended);
-  std::vector<Object> b = ParseNetSnmp(theirs.out);
+  std::vector<Object> b = testing::parse_net_snmp(theirs.out);
   EXPECT_FALSE(ended);
   ASSERT_EQ(a.size(), 1u);
   ASSERT_EQ(b.size(), 1u);

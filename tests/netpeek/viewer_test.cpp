@@ -286,15 +286,13 @@ TEST(BatchMode, NumericGetSavesHex) {
   EXPECT_EQ(b.file, "1.3.6.1.2.1.1.1.0\tOctetstring\t62 6f 78 \n");
 }
 
-TEST(BatchMode, UsageWindowAndViewsNotInThisBuild) {
+TEST(BatchMode, UsageAndNoWindow) {
   Batch usage = RunBatch({"-?"}, 161, "");
   EXPECT_EQ(usage.status, kExitDone);
   EXPECT_EQ(usage.out, std::string(kUsageText) + "\n");
   Batch window = RunBatch({"127.0.0.1"}, 161, "");
   EXPECT_EQ(window.status, kExitNoAnswer);
   EXPECT_NE(window.err.find("no window"), std::string::npos);
-  Batch view = RunBatch({"-s", "127.0.0.1", "interfaces"}, 161, "");
-  EXPECT_EQ(view.status, kExitNoAnswer);
 }
 
 TEST(BatchMode, UnresolvableHostExits2) {

@@ -227,4 +227,25 @@ IoResult ScriptedTransport::receive(std::span<uint8_t> buffer) {
   return {IoStatus::kOk, a.bytes.size(), 0};
 }
 
+IoResult RespondingTransport::send(std::span<const uint8_t> datagram) {
+  ++requests_;
+  for (Bytes& b : respond_(parse_request(Bytes(datagram.begin(), datagram.end())))) replies_.push_back(std::move(b));
+  return {IoStatus::kOk, datagram.size(), 0};
+}
+
+WaitResult RespondingTransport::wait_readable(int64_t timeout_ms) {
+  if (!replies_.empty()) return {WaitStatus::kReadable, 0};
+  now_ += std::max<int64_t>(timeout_ms, 0);
+  return {WaitStatus::kTimeout, 0};
+}
+
+IoResult RespondingTransport::receive(std::span<uint8_t> buffer) {
+  if (replies_.empty()) return {IoStatus::kNothing, 0, 0};
+  Bytes b = std::move(replies_.front());
+  replies_.pop_front();
+  if (b.size() > buffer.size()) return {IoStatus::kOversize, b.size(), 0};
+  std::copy(b.begin(), b.end(), buffer.begin());
+  return {IoStatus::kOk, b.size(), 0};
+}
+
 }  // namespace torvane::netpeek::testing

@@ -113,4 +113,28 @@ class ScriptedTransport final : public UdpTransport {
   std::vector<Bytes> sent_;
 };
 
+// The engine's socket with an agent behind it in virtual time: each request sent
+// is parsed and answered at once with the datagrams respond makes of it (none:
+// the request goes unanswered and the wait runs its time-out without waiting).
+class RespondingTransport final : public UdpTransport {
+ public:
+  using Respond = std::function<std::vector<Bytes>(const ReceivedRequest& request)>;
+  explicit RespondingTransport(Respond respond) : respond_(std::move(respond)) {}
+  size_t requests() const { return requests_; }
+
+  bool open() override { return true; }
+  uint32_t resolve(std::string_view name) override { return name.empty() ? 0 : 0x0100007Fu; }
+  bool connect(uint32_t, uint16_t) override { return true; }
+  IoResult send(std::span<const uint8_t> datagram) override;
+  WaitResult wait_readable(int64_t timeout_ms) override;
+  IoResult receive(std::span<uint8_t> buffer) override;
+  int64_t now_ms() override { return now_; }
+
+ private:
+  Respond respond_;
+  std::deque<Bytes> replies_;
+  size_t requests_ = 0;
+  int64_t now_ = 0;
+};
+
 }  // namespace torvane::netpeek::testing

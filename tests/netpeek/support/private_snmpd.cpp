@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
@@ -66,6 +67,15 @@ ScratchDir::~ScratchDir() {
 std::string read_file(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+std::vector<std::string> split(const std::string& text, char separator) {
+  std::vector<std::string> out;
+  std::string piece;
+  std::istringstream in(text);
+  while (std::getline(in, piece, separator)) out.push_back(piece);
+  if (!text.empty() && text.back() == separator) out.push_back("");
+  return out;
 }
 
 void write_file(const std::string& path, const std::string& text) {
@@ -127,6 +137,65 @@ RunResult run_program(const std::vector<std::string>& argv, const std::vector<st
   result.out = read_file(outPath);
   result.err = read_file(errPath);
   return result;
+}
+
+std::string normal_hex(const std::string& text) {
+  std::istringstream in(text);
+  std::string byte, out;
+  while (in >> byte) {
+    for (char& c : byte) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    out += (out.empty() ? "" : " ") + byte;
+  }
+  return out;
+}
+
+std::string hex_to_bytes(const std::string& normalised_hex) {
+  std::istringstream in(normalised_hex);
+  std::string byte, out;
+  while (in >> byte) out += static_cast<char>(std::stoul(byte, nullptr, 16));
+  return out;
+}
+
+std::vector<NetSnmpObject> parse_net_snmp(const std::string& output) {
+  std::vector<NetSnmpObject> out;
+  std::istringstream in(output);
+  std::string line;
+  while (std::getline(in, line)) {
+    // Long Hex-STRINGs go on over the following lines.
+    if (!line.empty() && line[0] != '.') {
+      if (!out.empty()) out.back().value = normal_hex(out.back().value + " " + line);
+      continue;
+    }
+    size_t eq = line.find(" = ");
+    if (eq == std::string::npos) continue;
+    NetSnmpObject o;
+    o.oid = line.substr(1, eq - 1);
+    std::string rest = line.substr(eq + 3);
+    if (rest == "\"\"") {
+      o.type = "Hex-STRING";
+      out.push_back(o);
+      continue;
+    }
+    size_t colon = rest.find(": ");
+    o.type = rest.substr(0, colon);
+    std::string v = colon == std::string::npos ? "" : rest.substr(colon + 2);
+    if (o.type == "Hex-STRING") v = normal_hex(v);
+    if (o.type == "OID" && !v.empty() && v[0] == '.') v = v.substr(1);
+    if (o.type == "Timeticks") v = v.substr(1, v.find(')') - 1);
+    if (o.type == "INTEGER") v = std::to_string(static_cast<uint32_t>(std::stol(v)));
+    o.value = v;
+    out.push_back(o);
+  }
+  return out;
+}
+
+RunResult PrivateSnmpd::net_snmp(const std::string& tool, const std::vector<std::string>& objects,
+                                 const std::vector<std::string>& extra_options) const {
+  std::vector<std::string> args = {find_program(tool), "-v1", "-c", kCommunity, "-On", "-Ox"};
+  args.insert(args.end(), extra_options.begin(), extra_options.end());
+  args.push_back(address());
+  args.insert(args.end(), objects.begin(), objects.end());
+  return run_program(args, tool_env());
 }
 
 PrivateSnmpd::PrivateSnmpd(std::string extra_config) : extra_(std::move(extra_config)) {}

@@ -28,6 +28,8 @@ class ScratchDir {
 };
 
 std::string read_file(const std::string& path);
+// The pieces of text between separators ("a\t" gives "a" and "").
+std::vector<std::string> split(const std::string& text, char separator);
 void write_file(const std::string& path, const std::string& text);
 // The full path of a program on PATH (or in /usr/sbin, /sbin), "" when missing.
 std::string find_program(const std::string& name);
@@ -45,6 +47,22 @@ RunResult run_program(const std::vector<std::string>& argv, const std::vector<st
 
 inline constexpr char kCommunity[] = "tarlow";
 
+// One object as net-snmp's tools print it with -On -Ox: the identifier without
+// its leading dot, net-snmp's type word ("INTEGER", "Hex-STRING", ...), and the
+// value normalised: INTEGER as its unsigned 32 bits in decimal, Timeticks as the
+// raw hundredths, OID without its leading dot, octets as lower-case hex bytes
+// "6c 6f" (an empty string is a Hex-STRING ""), anything else as printed.
+struct NetSnmpObject {
+  std::string oid;
+  std::string type;
+  std::string value;
+};
+std::vector<NetSnmpObject> parse_net_snmp(const std::string& output);
+// Hex bytes "6C 6F " or "6c 6f " as "6c 6f".
+std::string normal_hex(const std::string& text);
+// "6c 6f" as the bytes "lo".
+std::string hex_to_bytes(const std::string& normalised_hex);
+
 class PrivateSnmpd {
  public:
   explicit PrivateSnmpd(std::string extra_config = "");
@@ -60,6 +78,10 @@ class PrivateSnmpd {
   const std::string& dir() const { return dir_.path(); }
   // The environment the net-snmp tools need to leave the host's files alone.
   std::vector<std::string> tool_env() const;
+  // Runs one of net-snmp's tools (snmpwalk, snmpget) with -v1, the community,
+  // -On -Ox, this agent and the objects (extra_options before the agent).
+  RunResult net_snmp(const std::string& tool, const std::vector<std::string>& objects,
+                     const std::vector<std::string>& extra_options = {}) const;
 
  private:
   bool Answers(int timeout_ms) const;
