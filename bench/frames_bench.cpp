@@ -30,9 +30,9 @@ struct DefaultFrameInputs {
     settings.Duplex = 1;
     settings.ieee80211 = 71;
 
-    port.SetDescription("Intel PRO/1000 MT Network Connection");
-    port.SetConnectionName("eth0");
-    port.macAddress.store(Mac{0x00, 0x11, 0x22, 0x33, 0x44, 0x55});
+    port.description = "Intel PRO/1000 MT Network Connection";
+    port.connectionName = "eth0";
+    port.mac = Mac{0x00, 0x11, 0x22, 0x33, 0x44, 0x55};
     port.adminStatus = 3;
     port.tlvsTxEnable = 0xF0;
     port.linkSpeed = 10000000;
@@ -51,7 +51,7 @@ struct DefaultFrameInputs {
     addresses.count = 1;
   }
   AgentSettings settings{};
-  Port port;
+  PortFacts port;
   AddressTable addresses;
   uint8_t frame[kFrameBufferSize];
 };

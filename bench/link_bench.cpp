@@ -14,7 +14,7 @@
 #include "agent/link/capture_buffer.h"
 #include "agent/link/link_layer.h"
 #include "agent/link/packet_socket.h"
-#include "agent/runtime/port.h"
+#include "agent/state/port.h"
 
 namespace torvane {
 namespace {

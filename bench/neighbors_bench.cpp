@@ -4,16 +4,13 @@
 
 #include <cstring>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "agent/frames/cdp_builder.h"
 #include "agent/frames/cdp_parser.h"
-#include "agent/frames/frame_dispatch.h"
 #include "agent/frames/lldp_parser.h"
-#include "agent/store/event_log.h"
-#include "agent/store/neighbor_table.h"
+#include "tests/support/store/receive_rig.h"
 
 namespace torvane {
 namespace {
@@ -86,7 +83,7 @@ struct ParseSetup {
   ParseSetup() {
     port.number = 1;
     port.ifIndex = 2;
-    port.SetConnectionName("eth0");
+    std::memcpy(port.interfaceName, "eth0", 5);
     for (uint8_t i = 0; i < 4; ++i) {
       AddressEntry& e = addresses.entries[addresses.count++];
       e.ifIndex = 2 + (i % 2);
@@ -96,12 +93,10 @@ struct ParseSetup {
     settings.MedDevType = 4;
     context.settings = &settings;
     context.addresses = &addresses;
-    context.wake = &wake;
   }
-  Port port;
+  ReceivingPort port;
   AgentSettings settings{};
   AddressTable addresses;
-  WakeEvent wake;
   ParseContext context;
 };
 
@@ -141,34 +136,14 @@ BENCHMARK(BM_ParseCdpFrame);
 
 constexpr uint32_t kBenchPorts = 8;
 
-// The receive side with 10,000 neighbours spread over eight ports.
-struct DispatchSetup {
-  explicit DispatchSetup(uint32_t maxPerPort) {
+// The shared receive side with eight ports, for 10,000 neighbours.
+struct DispatchSetup : nbrtest::ReceiveRig {
+  explicit DispatchSetup(uint32_t maxPerPort) : ReceiveRig(kBenchPorts) {
     settings.Update([&](AgentSettings& s, OutsideSettings& o) {
       s.rxCdp = 1;
       s.Log = 0;
       o.MaxNeighbors = maxPerPort;
     });
-    InterfaceLists l;
-    for (uint32_t i = 0; i < kBenchPorts; ++i) {
-      Port& p = ports[i];
-      p.number = i + 1;
-      p.ifIndex = 2 + i;
-      p.SetConnectionName("eth" + std::to_string(i));
-      p.macAddress.store(Mac{0x00, 0x11, 0x22, 0x33, 0x44, static_cast<uint8_t>(0x50 + i)});
-      p.adminStatus = 3;
-      p.linkStatus = kLinkConnected;
-      AddressEntry& e = l.addresses.entries[l.addresses.count++];
-      e.ifIndex = 2 + i;
-      e.address = MakeIpv4(10, 1, static_cast<uint8_t>(i), 10);
-      e.mask = MakeIpv4(255, 255, 255, 0);
-    }
-    ports.portCount = kBenchPorts;
-    lists.Publish(l);
-    log = std::make_unique<EventLog>(settings, facts, clock, logLock);
-    table = std::make_unique<NeighborTable>(*log, clock);
-    dispatch = std::make_unique<FrameDispatch>(
-        DispatchParts{ports, settings, lists, *table, clock, wake, logLock, console, debugLevel});
   }
   static void SetSource(Bytes& frame, uint32_t i) {
     frame[6] = 0x02;
@@ -178,19 +153,7 @@ struct DispatchSetup {
     frame[10] = static_cast<uint8_t>(i >> 8);
     frame[11] = static_cast<uint8_t>(i);
   }
-
-  SystemClock clock;
-  FakeSystemFacts facts;
-  NullConsole console;
-  SettingsStore settings;
-  PublishedLists lists;
-  PortTable ports;
-  WakeEvent wake;
-  std::mutex logLock;
-  std::atomic<int> debugLevel{0};
-  std::unique_ptr<EventLog> log;
-  std::unique_ptr<NeighborTable> table;
-  std::unique_ptr<FrameDispatch> dispatch;
+  Port& PortAt(uint32_t i) { return portTable[i]; }
 };
 
 void BM_DispatchRefresh(benchmark::State& state) {
@@ -200,7 +163,7 @@ void BM_DispatchRefresh(benchmark::State& state) {
   Bytes frame = SwitchLldpFrame(zero);
   for (uint32_t i = 0; i < known; ++i) {
     DispatchSetup::SetSource(frame, i);
-    s.dispatch->DispatchFrame(s.ports[i % kBenchPorts], frame.data(), frame.size());
+    s.dispatch->DispatchFrame(s.PortAt(i % kBenchPorts), frame.data(), frame.size());
   }
   if (s.table->Count() != known) state.SkipWithError("neighbours not all stored");
   // Visit the neighbours in a scattered order, as frames from many senders arrive.
@@ -208,7 +171,7 @@ void BM_DispatchRefresh(benchmark::State& state) {
   for (auto _ : state) {
     i = (i + 7919) % known;
     DispatchSetup::SetSource(frame, i);
-    s.dispatch->DispatchFrame(s.ports[i % kBenchPorts], frame.data(), frame.size());
+    s.dispatch->DispatchFrame(s.PortAt(i % kBenchPorts), frame.data(), frame.size());
   }
   if (s.table->Count() != known || s.table->Counters().inserts != known)
     state.SkipWithError("a refresh inserted or removed");
@@ -223,12 +186,12 @@ void BM_DispatchNewSenderOnFullPort(benchmark::State& state) {
   Bytes frame = SwitchLldpFrame(zero);
   for (uint32_t i = 0; i < 16; ++i) {
     DispatchSetup::SetSource(frame, i * kBenchPorts);
-    s.dispatch->DispatchFrame(s.ports[0], frame.data(), frame.size());
+    s.dispatch->DispatchFrame(s.PortAt(0), frame.data(), frame.size());
   }
   uint32_t i = 1000000;
   for (auto _ : state) {
     DispatchSetup::SetSource(frame, ++i);
-    s.dispatch->DispatchFrame(s.ports[0], frame.data(), frame.size());
+    s.dispatch->DispatchFrame(s.PortAt(0), frame.data(), frame.size());
   }
   if (s.table->Count() != 16) state.SkipWithError("the cap let a sender in");
 }

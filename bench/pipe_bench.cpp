@@ -14,7 +14,7 @@
 #include "records/pipe_client.h"
 #include "records/pipe_records.h"
 #include "nbrlist/nbrlist.h"
-#include "tests/support/pipe_fixture.h"
+#include "tests/support/runtime/pipe_fixture.h"
 
 namespace torvane {
 namespace {
@@ -42,7 +42,7 @@ void BM_PipeRoundTripSettings(benchmark::State& state) {
   ScratchPipe scratch;
   pipetest::AgentFixture f;
   f.Populate();
-  AgentPipe pipe(f.agent, f.table, scratch.path());
+  AgentPipe pipe(f.state, scratch.path());
   pipe.Start();
   PipeConnection client;
   if (!pipe.server().Listening() || !client.Open(scratch.path())) {
@@ -73,7 +73,7 @@ void BM_NbrlistTenThousandNeighbors(benchmark::State& state) {
     n.sourceMac[4] = static_cast<uint8_t>(i >> 16);
     f.AddNeighbor(n);
   }
-  AgentPipe pipe(f.agent, f.table, scratch.path());
+  AgentPipe pipe(f.state, scratch.path());
   pipe.Start();
   PipeConnection client;
   size_t bytes = 0;

@@ -1,9 +1,48 @@
 #include <cstdio>
+#include <limits>
 
 #include "common/bytes.h"
+#include "common/mac.h"
 #include "common/text.h"
 
 namespace torvane {
+
+namespace {
+
+bool IsScanSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+int DigitValue(char c, int base) {
+  int d = -1;
+  if (c >= '0' && c <= '9') d = c - '0';
+  else if (c >= 'a' && c <= 'f') d = c - 'a' + 10;
+  else if (c >= 'A' && c <= 'F') d = c - 'A' + 10;
+  return d < base ? d : -1;
+}
+
+}  // namespace
+
+bool ScanNumber(std::string_view s, size_t& pos, int base, uint32_t& out) {
+  size_t i = pos;
+  while (i < s.size() && IsScanSpace(s[i])) ++i;
+  bool negative = false;
+  if (i < s.size() && (s[i] == '+' || s[i] == '-')) negative = s[i++] == '-';
+  if (base == 16 && i + 2 < s.size() && s[i] == '0' && (s[i + 1] == 'x' || s[i + 1] == 'X') &&
+      DigitValue(s[i + 2], 16) >= 0)
+    i += 2;
+  if (i >= s.size() || DigitValue(s[i], base) < 0) return false;
+  uint64_t value = 0;
+  bool overflow = false;
+  for (; i < s.size() && DigitValue(s[i], base) >= 0; ++i) {
+    uint64_t d = static_cast<uint64_t>(DigitValue(s[i], base));
+    if (value > (std::numeric_limits<uint64_t>::max() - d) / static_cast<uint64_t>(base)) overflow = true;
+    value = value * static_cast<uint64_t>(base) + d;
+  }
+  if (overflow) value = std::numeric_limits<uint64_t>::max();
+  else if (negative) value = 0 - value;
+  out = static_cast<uint32_t>(value);
+  pos = i;
+  return true;
+}
 
 std::string VFormatText(const char* format, va_list args) {
   va_list again;
@@ -41,6 +80,11 @@ size_t Utf8SequenceLength(std::string_view s, size_t i) {
     return 4;
   }
   return 0;
+}
+
+std::string FormatMac(const uint8_t mac[6]) {
+  return FormatText("%2.2x:%2.2x:%2.2x:%2.2x:%2.2x:%2.2x", mac[0], mac[1], mac[2], mac[3], mac[4],
+                    mac[5]);
 }
 
 std::string FormatText(const char* format, ...) {

@@ -53,6 +53,13 @@ inline bool EqualsNoCase(std::string_view a, std::string_view b) {
 // whoever prints them decides per sequence what to do with the invalid ones.
 size_t Utf8SequenceLength(std::string_view s, size_t i);
 
+// One number as the C library's %x (base 16) or %u (base 10) conversion reads it
+// at s[pos]: white space, an optional sign, for %x an optional "0x", at least one
+// digit. A value too large for the library's unsigned long becomes all ones; the
+// result is the low 32 bits, so "-1" gives 0xFFFFFFFF as it does there. On
+// success pos moves past the number.
+bool ScanNumber(std::string_view s, size_t& pos, int base, uint32_t& out);
+
 // printf into a string, whatever its length.
 std::string VFormatText(const char* format, va_list args);
 __attribute__((format(printf, 1, 2))) std::string FormatText(const char* format, ...);

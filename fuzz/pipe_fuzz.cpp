@@ -11,7 +11,7 @@
 #include "agent/store/pipe_handler.h"
 #include "records/pipe_records.h"
 #include "common/bytes.h"
-#include "tests/support/pipe_fixture.h"
+#include "tests/support/runtime/pipe_fixture.h"
 
 using namespace torvane;
 

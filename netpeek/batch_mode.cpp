@@ -102,6 +102,7 @@ int run_netpeek(int argc, const char* const* argv, NetpeekIo& io) {
     return kExitCannotWrite;
   }
   if (!settings.batch_save) {
+    if (io.run_window) return io.run_window(target, settings);
     Line(io.err, "netpeek: this build has no window; run it with -s to save a view to a file");
     return kExitNoAnswer;
   }

@@ -23,13 +23,17 @@ struct NetpeekIo {
   std::function<void(std::string_view)> err;  // standard error: message-box texts, failures
   UdpTransport* transport = nullptr;
   const char* port_env = nullptr;  // NETPEEK_SNMP_PORT
+  // The window, for a start without "-s"; returns the exit status. Empty in a
+  // build without one.
+  std::function<int(SnmpTarget&, ViewerSettings&)> run_window;
 };
 
 // Runs the first view of settings against a started target and saves it; returns
 // the exit status.
 int run_batch(SnmpTarget& target, const ViewerSettings& settings, NetpeekIo& io);
 
-// The whole program as this build has it; returns the exit status.
+// The whole program: start-up, then batch mode with "-s", else the window (or, in
+// a build without one, a message); returns the exit status.
 int run_netpeek(int argc, const char* const* argv, NetpeekIo& io);
 
 }  // namespace torvane::netpeek

@@ -7,11 +7,12 @@
 #include <optional>
 #include <string>
 
+#include "platform/local_time.h"
+
 namespace torvane {
 
-class SystemFacts {
+class SystemFacts : public LocalTimeSource {
  public:
-  virtual ~SystemFacts() = default;
   // Host name by format 0..7: 0 and 4 the first label upper case (at most 15
   // characters), 1 and 5 the first label, 2 and 6 the DNS domain, 3 and 7 the
   // fully qualified name.
@@ -24,8 +25,6 @@ class SystemFacts {
   virtual std::optional<uint32_t> VolumeSerial() = 0;
   // The agent's own executable path (readlink of /proc/self/exe).
   virtual std::optional<std::string> ExecutablePath() = 0;
-  // Local time of t, with the zone offset in seconds east of UTC.
-  virtual bool LocalTime(time_t t, std::tm& out, long& gmtoffSeconds) = 0;
 };
 
 std::unique_ptr<SystemFacts> MakeLinuxSystemFacts();

@@ -97,14 +97,4 @@ static_assert(offsetof(AgentSettings, rxOui) == 404);
 static_assert(offsetof(AgentSettings, Log) == 408);
 static_assert(offsetof(AgentSettings, Directory) == 412);
 
-// Settings kept outside the record (not carried by the pipe).
-struct OutsideSettings {
-  uint32_t BugFilter = 1;
-  uint32_t nameFormat = 0;
-  char LogName[32] = {};
-  char osVersionText[32] = {};   // CDP platform text, "Linux %u.%u" here
-  char moduleDirectory[260] = {};
-  uint32_t MaxNeighbors = 1024;  // per port; a new sender on a full port is dropped
-};
-
 }  // namespace torvane

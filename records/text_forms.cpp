@@ -25,13 +25,6 @@ std::string FormatIpv4OrEmpty(const uint8_t address[4]) {
   return FormatIpv4(address);
 }
 
-std::string FormatMac(const uint8_t mac[6]) {
-  char buffer[18];
-  std::snprintf(buffer, sizeof buffer, "%2.2x:%2.2x:%2.2x:%2.2x:%2.2x:%2.2x", mac[0], mac[1],
-                mac[2], mac[3], mac[4], mac[5]);
-  return buffer;
-}
-
 std::string FormatIdField(const IdField& id, bool asText) {
   size_t n = id.length < sizeof id.bytes ? id.length : sizeof id.bytes;
   if (asText) {
@@ -82,19 +75,19 @@ std::string ZoneOffsetText(long gmtoffSeconds) {
   return buffer;
 }
 
-std::string FormatLocalTime(SystemFacts& facts, time_t t) {
+std::string FormatLocalTime(LocalTimeSource& clock, time_t t) {
   std::tm local{};
   long gmtoff = 0;
-  if (!facts.LocalTime(t, local, gmtoff)) return {};
+  if (!clock.LocalTime(t, local, gmtoff)) return {};
   char buffer[64];
   size_t n = std::strftime(buffer, sizeof buffer, "%Y-%m-%d %H:%M:%S", &local);
   return std::string(buffer, n);
 }
 
-std::string FormatTimestamp(SystemFacts& facts, time_t t) {
+std::string FormatTimestamp(LocalTimeSource& clock, time_t t) {
   std::tm local{};
   long gmtoff = 0;
-  if (!facts.LocalTime(t, local, gmtoff)) return {};
+  if (!clock.LocalTime(t, local, gmtoff)) return {};
   char buffer[64];
   size_t n = std::strftime(buffer, sizeof buffer, "%Y-%m-%d %H:%M:%S", &local);
   return std::string(buffer, n) + ZoneOffsetText(gmtoff);

@@ -9,9 +9,10 @@
 #include <string>
 #include <string_view>
 
+#include "common/mac.h"
 #include "records/address_table.h"
 #include "records/agent_settings.h"
-#include "platform/system_facts.h"
+#include "platform/local_time.h"
 
 namespace torvane {
 
@@ -20,9 +21,6 @@ std::string FormatIpv4(const uint8_t address[4]);
 std::string FormatIpv4(Ipv4 address);
 // As FormatIpv4, but nothing at all for 0.0.0.0 (the log's "no address").
 std::string FormatIpv4OrEmpty(const uint8_t address[4]);
-
-// "%2.2x:%2.2x:%2.2x:%2.2x:%2.2x:%2.2x".
-std::string FormatMac(const uint8_t mac[6]);
 
 // An ID as text (its bytes up to the first NUL) or as two lower-case hex digits
 // per byte without separators. The length byte is trusted no further than the
@@ -46,9 +44,9 @@ std::string ModeText(uint32_t mode);
 std::string ZoneOffsetText(long gmtoffSeconds);
 
 // Local time "%Y-%m-%d %H:%M:%S"; empty when the time cannot be converted.
-std::string FormatLocalTime(SystemFacts& facts, time_t t);
+std::string FormatLocalTime(LocalTimeSource& clock, time_t t);
 // The same followed by the zone offset in effect at that moment.
-std::string FormatTimestamp(SystemFacts& facts, time_t t);
+std::string FormatTimestamp(LocalTimeSource& clock, time_t t);
 
 // Replaces every control character by '?': bytes below 0x20 and 0x7F, the C1
 // controls encoded as UTF-8 (C2 80 .. C2 9F, one '?' for the pair), and bytes

@@ -32,26 +32,24 @@ size_t TextTlvSize(std::string_view text) { return kCdpTlvHeaderSize + text.size
 
 }  // namespace
 
-size_t BuildCdpFrame(const Port& port, const AgentSettings& settings,
+size_t BuildCdpFrame(const PortFacts& port, const AgentSettings& settings,
                      std::string_view osVersionText, const AddressTable& addresses,
-                     uint8_t* frame, size_t size) {
+                     uint8_t* frame, size_t size, int mode) {
   ByteWriter w(frame, std::min(size, kEthernetHeaderSize + kIeee8023MaxPayload));
-  const Mac mac = port.macAddress.load();
+  const Mac& mac = port.mac;
 
   w.bytes(kCdpMulticast.data(), kCdpMulticast.size());
   w.bytes(mac.data(), mac.size());
   const size_t lengthAt = w.reserve(2);
   w.bytes(kCdpLlcSnap.data(), kCdpLlcSnap.size());
   w.u8(kCdpVersion);
-  w.u8(CdpHoldTime(settings.txInterval, settings.txHoldMultiplier));
+  w.u8(mode == 0 ? 0 : CdpHoldTime(settings.txInterval, settings.txHoldMultiplier));
   const size_t checksumAt = w.reserve(2);
   if (!w.ok()) return 0;
 
   TextTlv(w, kCdpDeviceId, FieldText(settings.systemName));
 
-  // The port's texts are read in place: this runs on the worker, their only writer.
-  const std::string_view portId =
-      settings.txPname != 0 ? FieldText(port.connectionName) : FieldText(port.description);
+  const std::string_view portId = settings.txPname != 0 ? port.connectionName : port.description;
   const std::string_view version = FieldText(settings.systemDescription);
   const uint32_t vlanId = port.vlanId;
   const uint32_t duplex = port.duplex;
@@ -73,9 +71,9 @@ size_t BuildCdpFrame(const Port& port, const AgentSettings& settings,
         const AddressEntry& e = addresses.entries[i];
         if (e.ifIndex != ifIndex || e.portListLength == 0) continue;
         if (w.room() < kCdpAddressEntrySize + after) break;
-        w.u8(1);     // protocol type: NLPID
-        w.u8(1);     // protocol length
-        w.u8(0xCC);  // IP
+        w.u8(kCdpProtocolTypeNlpid);
+        w.u8(1);  // protocol length
+        w.u8(kCdpProtocolIp);
         w.u16be(4);  // address length
         w.bytes(&e.address, 4);  // already in network order
         ++written;
@@ -110,20 +108,26 @@ size_t BuildCdpFrame(const Port& port, const AgentSettings& settings,
 }
 
 // Ones' complement sum of 16-bit words, high octet first. An odd last octet is
-// not padded as RFC 1071 would have it: receivers widen it to a word as a signed
-// octet in ones' complement, so an octet below 0x80 counts as 0x00NN and one of
-// 0x80 or above as 0xFF00 + NN - 1. Summing a frame with its checksum in place
-// gives 0 for a correct frame.
-uint16_t CdpChecksum(const uint8_t* data, size_t length) {
+// not padded as RFC 1071 would have it: most receivers widen it to a word as a
+// signed octet in ones' complement, so an octet below 0x80 counts as 0x00NN and
+// one of 0x80 or above as 0xFF00 + NN - 1; others add it as 0x00NN whatever it
+// is. Summing a frame with its checksum in place gives 0 for a correct frame.
+uint16_t CdpChecksum(const uint8_t* data, size_t length, CdpOddOctet odd) {
   uint64_t sum = 0;
   size_t i = 0;
   for (; i + 1 < length; i += 2) sum += (uint32_t{data[i]} << 8) | data[i + 1];
   if (i < length) {
     const uint8_t last = data[i];
-    sum += last < 0x80 ? last : 0xFF00u + last - 1u;
+    sum += last < 0x80 || odd == CdpOddOctet::kPlain ? last : 0xFF00u + last - 1u;
   }
+  // A fold can carry again (0xFFFF + 0xFFFF + 1 folds to 0x10000).
   while (sum > 0xFFFF) sum = (sum & 0xFFFF) + (sum >> 16);
   return static_cast<uint16_t>(~sum);
+}
+
+bool CdpChecksumValid(const uint8_t* data, size_t length) {
+  return CdpChecksum(data, length, CdpOddOctet::kSigned) == 0 ||
+         CdpChecksum(data, length, CdpOddOctet::kPlain) == 0;
 }
 
 }  // namespace torvane

@@ -1,10 +1,10 @@
 #include "agent/frames/cdp_parser.h"
 
-#include <cstdio>
 #include <cstring>
 #include <string_view>
 
 #include "agent/frames/cdp_builder.h"
+#include "agent/frames/wire_format.h"
 #include "common/bytes.h"
 #include "common/text.h"
 
@@ -20,19 +20,6 @@ size_t ReadText(ByteReader value, size_t limit, char (&field)[N]) {
   return CopyText(field, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
 }
 
-void TraceChecksum(const ParseContext& context, unsigned version, size_t packet, unsigned result) {
-  if (context.debugLevel == 0 || !context.console) return;
-  char line[96];
-  std::snprintf(line, sizeof line, "cdp version %u, packet %u checksum errror %x\n", version,
-                static_cast<unsigned>(packet), result);
-  if (context.logLock) {
-    std::lock_guard<std::mutex> lock(*context.logLock);
-    context.console->Write(line);
-  } else {
-    context.console->Write(line);
-  }
-}
-
 bool HoldsLldpManagement(const Neighbor& record) {
   return record.manAddrCount > 0 &&
          !(record.manAddrIfSubtype[0] == 1 && record.manAddrIfNumber[0] == 0);
@@ -46,14 +33,14 @@ struct CdpWalk {
   char software[128] = {};
 };
 
-void ReadAddresses(Port& port, Neighbor& record, ByteReader value, CdpWalk& walk,
+void ReadAddresses(const ReceivingPort& port, Neighbor& record, ByteReader value, CdpWalk& walk,
                    const ParseContext& context) {
   if (value.remaining() < 4) return;
   uint32_t count = value.u32be();
   for (uint32_t i = 0; i < count && walk.stored < 8 && !value.empty(); ++i) {
     auto rest = value.rest();
-    bool ipv4 = rest.size() >= 9 && rest[0] == 1 && rest[1] == 1 && rest[2] == 0xCC &&
-                rest[3] == 0 && rest[4] == 4;
+    bool ipv4 = rest.size() >= kCdpAddressEntrySize && rest[0] == kCdpProtocolTypeNlpid &&
+                rest[1] == 1 && rest[2] == kCdpProtocolIp && rest[3] == 0 && rest[4] == 4;
     if (!ipv4) {
       // Another protocol (IPv6, say): step over it by its own lengths, as far as
       // the TLV's bytes reach.
@@ -106,20 +93,20 @@ uint32_t CdpToLldpCapabilities(uint32_t cdp) {
   return lldp;
 }
 
-ParseResult ParseCdpFrame(Port& port, Neighbor& record, const uint8_t* frame, size_t length,
-                          uint32_t now, const ParseContext& context) {
-  if (!frame || length < 26) return kParseMalformed;
-  uint8_t version = frame[22];
-  if (version > 2) return kParseMalformed;
-  // Accepted at 0 and at 0xFEFF: peers differ in how they pad an odd last byte.
-  uint16_t check = CdpChecksum(frame + 22, length - 22);
-  if (check != 0 && check != 0xFEFF) {
-    TraceChecksum(context, version, length - 22, check);
+ParseResult ParseCdpFrame(const ReceivingPort& port, Neighbor& record, const uint8_t* frame,
+                          size_t length, uint32_t now, const ParseContext& context,
+                          ParseNotes* notes) {
+  if (!frame || length < kCdpHeaderSize) return kParseMalformed;
+  uint8_t version = frame[kCdpPduOffset];
+  if (version > kCdpVersion) return kParseMalformed;
+  // Peers differ in how they sum an odd last octet: either way will do.
+  if (!CdpChecksumValid(frame + kCdpPduOffset, length - kCdpPduOffset)) {
+    if (notes) notes->cdpChecksum = CdpChecksum(frame + kCdpPduOffset, length - kCdpPduOffset);
     return kParseMalformed;
   }
   if (HoldsLldpManagement(record)) return kParseMalformed;
 
-  uint32_t ttl = frame[23];
+  uint32_t ttl = frame[kCdpTtlOffset];
   record.ttl = ttl;
   FillPortFields(port, record, frame, context);
   if (static_cast<uint32_t>(record.lastUpdate + ttl) < now) record.discovered = now;
@@ -128,12 +115,12 @@ ParseResult ParseCdpFrame(Port& port, Neighbor& record, const uint8_t* frame, si
   // CDP names no chassis or port: the port ID is the sender's MAC address.
   std::memset(&record.chassisId, 0, sizeof record.chassisId);
   std::memset(&record.portId, 0, sizeof record.portId);
-  record.portIdSubtype = 3;
+  record.portIdSubtype = kPortSubtypeMac;
   record.portId.length = 6;
   std::memcpy(record.portId.bytes, frame + 6, 6);
   ClearAdvertisedFields(record);
 
-  ByteReader in(frame + 26, length - 26);
+  ByteReader in(frame + kCdpHeaderSize, length - kCdpHeaderSize);
   CdpWalk walk;
   while (in.remaining() >= 4) {
     uint16_t type = in.u16be();
@@ -142,39 +129,39 @@ ParseResult ParseCdpFrame(Port& port, Neighbor& record, const uint8_t* frame, si
     ByteReader value = in.sub(tlvLength - 4u);
     size_t v = value.remaining();
     switch (type) {
-      case 1: {  // Device ID
+      case kCdpDeviceId: {
         size_t n = ReadText(value, 63, record.systemName);
         record.chassisIdSubtype = 6;
         record.chassisId.length = static_cast<uint8_t>(n);
         std::memcpy(record.chassisId.bytes, record.systemName, n);
         break;
       }
-      case 2:
+      case kCdpAddresses:
         ReadAddresses(port, record, value, walk, context);
         break;
-      case 3:  // Port ID: the sender's interface, shown as the port description
+      case kCdpPortId:  // the sender's interface, shown as the port description
         ReadText(value, 127, record.portDescription);
         break;
-      case 4: {
+      case kCdpCapabilities: {
         uint32_t bits = 0;
         while (!value.empty()) bits = (bits << 8) | value.u8();
         record.capSupported = record.capEnabled = CdpToLldpCapabilities(bits);
         break;
       }
-      case 5: {  // Software Version
+      case kCdpVersionText: {  // software version
         size_t n = ReadText(value, 127, record.systemDescription);
         std::memcpy(walk.software, record.systemDescription, n);
         walk.softwareLength = n;
         walk.softwareMet = true;
         break;
       }
-      case 6:
+      case kCdpPlatform:
         ReadPlatform(record, value, walk);
         break;
-      case 10:
+      case kCdpNativeVlan:
         if (v == 2) record.portVlanId = value.u16be();
         break;
-      case 11:
+      case kCdpDuplex:
         if (v == 1) record.mode = (record.mode & ~1u) | (value.u8() ? 1u : 0u);
         break;
       default:

@@ -34,7 +34,6 @@ constexpr size_t kMaxTailSize = (2 + 6)             // Port VLAN ID
                                 + (2 + 7);          // extended power via MDI
 static_assert(kMaxTailSize == 125);
 
-constexpr size_t kIpv4ManagementAddressLength = 12;
 constexpr size_t kMacManagementAddressLength = 14;
 
 // Type in the upper 7 bits, length in the lower 9.
@@ -61,8 +60,8 @@ void TextTlv(ByteWriter& w, uint8_t type, std::string_view text) {
 }
 
 // The IEEE 802.1, IEEE 802.3 and LLDP-MED TLVs, into `t`.
-void BuildTail(ByteWriter& t, Port& port, const AgentSettings& settings, uint16_t ttl,
-               uint32_t now) {
+void BuildTail(ByteWriter& t, const PortFacts& port, const AgentSettings& settings, uint16_t ttl,
+               uint32_t now, LldpBuildNotes& notes) {
   uint32_t vlanId = port.vlanId;
   if (vlanId != 0 && Fits(t, 6, 0)) {
     OrgTlvHeader(t, kOuiIeee8021, kIeee8021PortVlanId, 2);
@@ -71,7 +70,8 @@ void BuildTail(ByteWriter& t, Port& port, const AgentSettings& settings, uint16_
 
   if (port.ifType != settings.ieee80211) {
     uint16_t mau = LldpMauType(port.linkSpeed, port.duplex, settings.Duplex);
-    port.mauType = mau;
+    notes.mauTypeSet = true;
+    notes.mauType = mau;
     if (Fits(t, 9, 0)) {
       OrgTlvHeader(t, kOuiIeee8023, kIeee8023MacPhy, 5);
       t.u8(port.autoNeg != 0 ? 3 : 0);  // supported and enabled
@@ -89,11 +89,11 @@ void BuildTail(ByteWriter& t, Port& port, const AgentSettings& settings, uint16_
   const uint8_t devType = settings.MedDevType;
   if (devType == 0 || port.adminStatus != 3 || port.medActive == 0) return;
 
-  // An endpoint not heard within one of our TTLs is gone. The receive thread may
-  // store a fresh time meanwhile: the exchange keeps it.
+  // An endpoint not heard within one of our TTLs is gone.
   uint32_t seen = port.medEndpointSeen;
   if (seen != 0 && uint64_t{seen} + ttl < now) {
-    if (port.medEndpointSeen.compare_exchange_strong(seen, 0)) seen = 0;
+    notes.medEndpointExpired = true;
+    seen = 0;
   }
   // A network connectivity device speaks LLDP-MED only to an endpoint that does.
   if (!(devType >= 1 && devType <= 3) && !(devType == 4 && seen != 0)) return;
@@ -131,16 +131,16 @@ void BuildTail(ByteWriter& t, Port& port, const AgentSettings& settings, uint16_
 
 // Management Address TLVs: the port's IPv4 addresses that are advertised on it,
 // or, for a port without an interface index, its MAC. `keep` octets stay free.
-void ManagementAddresses(ByteWriter& w, const Port& port, const AddressTable& addresses,
+void ManagementAddresses(ByteWriter& w, const PortFacts& port, const AddressTable& addresses,
                          const Mac& mac, size_t keep) {
   const uint32_t ifIndex = port.ifIndex;
   if (ifIndex == 0) {
     if (!Fits(w, kMacManagementAddressLength, keep)) return;
     TlvHeader(w, kLldpManagementAddress, kMacManagementAddressLength);
-    w.u8(7);  // address string length: subtype + 6
-    w.u8(6);  // IEEE 802
+    w.u8(1 + 6);  // address string length: subtype + 6
+    w.u8(kManAddrIeee802);
     w.bytes(mac.data(), mac.size());
-    w.u8(2);  // interface numbering: ifIndex
+    w.u8(kManAddrIfIndex);
     w.u32be(0);
     w.u8(0);  // no OID
     return;
@@ -149,12 +149,12 @@ void ManagementAddresses(ByteWriter& w, const Port& port, const AddressTable& ad
   for (uint32_t i = 0; i < count; ++i) {
     const AddressEntry& e = addresses.entries[i];
     if (e.ifIndex != ifIndex || e.portListLength == 0) continue;
-    if (!Fits(w, kIpv4ManagementAddressLength, keep)) return;
-    TlvHeader(w, kLldpManagementAddress, kIpv4ManagementAddressLength);
-    w.u8(5);  // address string length: subtype + 4
-    w.u8(1);  // IPv4
+    if (!Fits(w, kManAddrIpv4ValueLength, keep)) return;
+    TlvHeader(w, kLldpManagementAddress, kManAddrIpv4ValueLength);
+    w.u8(kManAddrIpv4StringLength);
+    w.u8(kManAddrIpv4);
     w.bytes(&e.address, 4);  // already in network order
-    w.u8(2);  // interface numbering: ifIndex
+    w.u8(kManAddrIfIndex);
     w.u32be(ifIndex);
     w.u8(0);  // no OID
   }
@@ -162,10 +162,14 @@ void ManagementAddresses(ByteWriter& w, const Port& port, const AddressTable& ad
 
 }  // namespace
 
-size_t BuildLldpFrame(Port& port, const AgentSettings& settings, const AddressTable& addresses,
-                      int mode, uint8_t* frame, size_t size, uint32_t now) {
+size_t BuildLldpFrame(const PortFacts& port, const AgentSettings& settings,
+                      const AddressTable& addresses, int mode, uint8_t* frame, size_t size,
+                      uint32_t now, LldpBuildNotes* notes) {
+  LldpBuildNotes unused;
+  LldpBuildNotes& found = notes ? *notes : unused;
+  found = LldpBuildNotes{};
   ByteWriter w(frame, size);
-  const Mac mac = port.macAddress.load();
+  const Mac& mac = port.mac;
 
   w.bytes(kLldpNearestBridge.data(), kLldpNearestBridge.size());
   w.bytes(mac.data(), mac.size());
@@ -185,10 +189,9 @@ size_t BuildLldpFrame(Port& port, const AgentSettings& settings, const AddressTa
     w.bytes(settings.chassisId.bytes, chassisLength);
   }
 
-  // The worker is the only writer of the port's texts and this runs on it, so
-  // they are read in place. An empty connection name would give an empty Port
-  // ID, which peers refuse: the MAC form is used then.
-  const std::string_view connectionName = FieldText(port.connectionName);
+  // An empty connection name would give an empty Port ID, which peers refuse:
+  // the MAC form is used then.
+  const std::string_view connectionName = port.connectionName;
   if (settings.txPIDname != 0 && !connectionName.empty()) {
     TlvHeader(w, kLldpPortId, 1 + connectionName.size());
     w.u8(kPortSubtypeInterfaceName);
@@ -209,7 +212,7 @@ size_t BuildLldpFrame(Port& port, const AgentSettings& settings, const AddressTa
     const uint8_t tlvs = port.tlvsTxEnable;
     if (tlvs & 0x80) {
       TextTlv(w, kLldpPortDescription,
-              settings.txPname != 0 ? connectionName : FieldText(port.description));
+              settings.txPname != 0 ? connectionName : port.description);
     }
     if (tlvs & 0x40) TextTlv(w, kLldpSystemName, FieldText(settings.systemName));
     if (tlvs & 0x20) TextTlv(w, kLldpSystemDescription, FieldText(settings.systemDescription));
@@ -220,7 +223,7 @@ size_t BuildLldpFrame(Port& port, const AgentSettings& settings, const AddressTa
 
     uint8_t tail[kMaxTailSize];
     ByteWriter t(tail, std::min(sizeof tail, w.room() - kEndTlvSize));
-    BuildTail(t, port, settings, ttl, now);
+    BuildTail(t, port, settings, ttl, now, found);
 
     ManagementAddresses(w, port, addresses, mac, t.size() + kEndTlvSize);
     w.bytes(tail, t.size());

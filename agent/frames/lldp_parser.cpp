@@ -1,18 +1,16 @@
 #include "agent/frames/lldp_parser.h"
 
+#include <array>
 #include <cstring>
 #include <string_view>
 
+#include "agent/frames/wire_format.h"
 #include "common/bytes.h"
 #include "common/text.h"
 
 namespace torvane {
 
 namespace {
-
-constexpr uint8_t kOui8021[3] = {0x00, 0x80, 0xC2};
-constexpr uint8_t kOui8023[3] = {0x00, 0x12, 0x0F};
-constexpr uint8_t kOuiTia[3] = {0x00, 0x12, 0xBB};
 
 // A chassis or port ID as read, kept aside until the TTL TLV accepts the frame:
 // a frame refused before its TTL must not change a known neighbour's identity.
@@ -52,40 +50,34 @@ uint32_t Fold(ByteReader value) {
   return folded;
 }
 
-bool SameOui(std::span<const uint8_t> oui, const uint8_t (&expect)[3]) {
-  return oui.size() == 3 && std::memcmp(oui.data(), expect, 3) == 0;
+bool SameOui(std::span<const uint8_t> oui, const std::array<uint8_t, 3>& expect) {
+  return oui.size() == 3 && std::memcmp(oui.data(), expect.data(), 3) == 0;
 }
 
-void ReadOrganizational(Port& port, Neighbor& record, ByteReader value, size_t v, uint32_t now,
-                        const ParseContext& context) {
+void ReadOrganizational(Neighbor& record, ByteReader value, size_t v, const ParseContext& context,
+                        ParseNotes* notes) {
   if (v < 4) return;
   auto oui = value.bytes(3);
   uint8_t subtype = value.u8();
-  if (SameOui(oui, kOui8021)) {
-    if (subtype == 1 && v >= 6) record.portVlanId = value.u16be();
-  } else if (SameOui(oui, kOui8023)) {
-    if (subtype == 1 && v >= 9) {
+  if (SameOui(oui, kOuiIeee8021)) {
+    if (subtype == kIeee8021PortVlanId && v >= 6) record.portVlanId = value.u16be();
+  } else if (SameOui(oui, kOuiIeee8023)) {
+    if (subtype == kIeee8023MacPhy && v >= 9) {
       value.skip(3);  // auto-negotiation status and advertised capability
       uint16_t mau = value.u16be();
       record.mauType = mau;
       record.mode = ModeFromMauType(mau);
-    } else if (subtype == 4 && v == 6) {
+    } else if (subtype == kIeee8023MaxFrameSize && v == 6) {
       record.maxFrameSize = value.u16be();
     }
-  } else if (SameOui(oui, kOuiTia)) {
-    if (subtype != 1 || v != 7) return;
+  } else if (SameOui(oui, kOuiTiaMed)) {
+    if (subtype != kMedCapabilities || v != 7) return;
     value.skip(2);  // LLDP-MED capabilities
     uint8_t deviceClass = value.u8();
     const AgentSettings* settings = context.settings;
-    // A network connectivity device answers an endpoint it hears with LLDP-MED
-    // at once: the first time, the worker is woken to run fast start.
+    // A network connectivity device answers an endpoint it hears with LLDP-MED.
     if (deviceClass < 1 || deviceClass > 3 || !settings || settings->MedDevType != 4) return;
-    if (port.medEndpointSeen.load(std::memory_order_relaxed) == 0) {
-      port.medActive = 1;
-      port.fastStartCount = settings->MedFastStartRepeatCount;
-      if (context.wake) context.wake->Set();
-    }
-    port.medEndpointSeen = now;
+    if (notes) notes->medEndpointHeard = true;
   }
 }
 
@@ -100,13 +92,14 @@ uint32_t ModeFromMauType(uint32_t m) {
   return (3u << 1) | duplex;
 }
 
-ParseResult ParseLldpFrame(Port& port, Neighbor& record, const uint8_t* frame, size_t length,
-                           uint32_t now, const ParseContext& context) {
-  if (!frame || length < 30) return kParseMalformed;
+ParseResult ParseLldpFrame(const ReceivingPort& port, Neighbor& record, const uint8_t* frame,
+                           size_t length, uint32_t now, const ParseContext& context,
+                           ParseNotes* notes) {
+  if (!frame || length < kLldpMinFrame) return kParseMalformed;
   FillPortFields(port, record, frame, context);
   if (static_cast<uint32_t>(record.lastUpdate + record.ttl) < now) record.discovered = now;
 
-  ByteReader in(frame + 14, length - 14);
+  ByteReader in(frame + kEthernetHeaderSize, length - kEthernetHeaderSize);
   int mandatory = 1;  // the next of Chassis ID, Port ID, TTL expected
   PendingId chassis, portId;
   uint32_t stored = 0;  // management addresses stored from this frame
@@ -119,45 +112,47 @@ ParseResult ParseLldpFrame(Port& port, Neighbor& record, const uint8_t* frame, s
     if (v > in.remaining()) break;
     ByteReader value = in.sub(v);
     switch (type) {
-      case 1:
+      case kLldpChassisId:
         if (mandatory != 1) return kParseMalformed;
         mandatory = 2;
         ReadId(value, v, chassis);
         break;
-      case 2:
+      case kLldpPortId:
         if (mandatory != 2) return kParseMalformed;
         mandatory = 3;
         ReadId(value, v, portId);
         break;
-      case 3:
+      case kLldpTimeToLive:
         if (mandatory != 3) return kParseMalformed;
         mandatory = 4;
         record.lastUpdate = now;
         record.ttl = Fold(value);
         CommitId(chassis, record.chassisIdSubtype, record.chassisId);
         CommitId(portId, record.portIdSubtype, record.portId);
-        ClearAdvertisedFields(record);
+        // A shutdown frame (TTL 0) only says that the neighbour leaves: what it
+        // said before stays, so that its removal is logged as it was known.
+        if (record.ttl != 0) ClearAdvertisedFields(record);
         break;
-      case 4:
+      case kLldpPortDescription:
         ReadText(value, v, record.portDescription);
         break;
-      case 5:
+      case kLldpSystemName:
         ReadText(value, v, record.systemName);
         break;
-      case 6:
+      case kLldpSystemDescription:
         ReadText(value, v, record.systemDescription);
         break;
-      case 7: {
+      case kLldpSystemCapabilities: {
         uint32_t caps = Fold(value);
         record.capSupported = caps >> 16;
         record.capEnabled = caps & 0xFFFF;
         break;
       }
-      case 8: {
-        if (v < 12) break;
+      case kLldpManagementAddress: {
+        if (v < kManAddrIpv4ValueLength) break;
         uint8_t stringLength = value.u8();
         uint8_t subtype = value.u8();
-        if (stringLength != 5 || subtype != 1) break;
+        if (stringLength != kManAddrIpv4StringLength || subtype != kManAddrIpv4) break;
         uint8_t address[4];
         value.copy(address, 4);
         uint8_t ifSubtype = value.u8();
@@ -177,8 +172,8 @@ ParseResult ParseLldpFrame(Port& port, Neighbor& record, const uint8_t* frame, s
         }
         break;
       }
-      case 127:
-        ReadOrganizational(port, record, value, v, now, context);
+      case kLldpOrganizational:
+        ReadOrganizational(record, value, v, context, notes);
         break;
       default:  // 0 with a length, 9..126: not ours to read
         break;

@@ -13,9 +13,11 @@ namespace torvane {
 // Malformed: shorter than 30 bytes (record untouched), or the Chassis ID, Port ID
 // and TTL TLVs not first and in that order (the walk stops there; what the TLVs
 // before wrote stays). A TLV that runs past the frame ends the walk quietly.
-// Writes the port's LLDP-MED fields when an endpoint is heard (see the .cpp).
-ParseResult ParseLldpFrame(Port& port, Neighbor& record, const uint8_t* frame, size_t length,
-                           uint32_t now, const ParseContext& context);
+// An LLDP-MED endpoint heard by a network connectivity device is reported in
+// `notes` (when given); the port's fast start is its caller's to run.
+ParseResult ParseLldpFrame(const ReceivingPort& port, Neighbor& record, const uint8_t* frame,
+                           size_t length, uint32_t now, const ParseContext& context,
+                           ParseNotes* notes = nullptr);
 
 // The mode bits (bit 0 full duplex, bits 1..2 speed class) of an operational MAU type.
 uint32_t ModeFromMauType(uint32_t mauType);

@@ -1,19 +1,16 @@
 // What the LLDP and CDP parsers share: their result, what they read besides the
-// frame, and the fields both fill from the receiving port.
+// frame, what they report to their caller, and the fields both fill from the
+// receiving port.
 #pragma once
 
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <mutex>
 
-#include "agent/link/interface_tables.h"
+#include "agent/frames/port_facts.h"
+#include "records/address_table.h"
 #include "records/agent_settings.h"
-#include "agent/runtime/port.h"
 #include "records/neighbor.h"
-#include "platform/clock.h"
-#include "platform/console.h"
 
 namespace torvane {
 
@@ -22,28 +19,31 @@ namespace torvane {
 enum ParseResult : int { kParseMalformed = 0, kParseStored = 1, kParseRemove = 2 };
 
 struct ParseContext {
-  // MedDevType and MedFastStartRepeatCount (LLDP-MED fast start).
+  // MedDevType (whether we answer LLDP-MED endpoints).
   const AgentSettings* settings = nullptr;
   // The host's addresses, for this host's address on the port and for the
   // management address that lies in one of the port's subnets.
   const AddressTable* addresses = nullptr;
-  // Signalled when an LLDP-MED endpoint is first heard on a port.
-  WakeEvent* wake = nullptr;
-  // The CDP checksum trace: printed under logLock when debugLevel is not 0.
-  int debugLevel = 0;
-  std::mutex* logLock = nullptr;
-  Console* console = nullptr;
+};
+
+// What a parse saw that its caller acts on, whatever the result.
+struct ParseNotes {
+  // An LLDP-MED endpoint (class I to III) spoke, and we are a network
+  // connectivity device: the caller records the time and starts fast start.
+  bool medEndpointHeard = false;
+  // The CDP checksum's result when it refused the frame (0 otherwise).
+  uint16_t cdpChecksum = 0;
 };
 
 // localPort, interfaceName, interfaceAddress and sourceMac, as every accepted
 // frame sets them. The frame holds at least its 12 address bytes.
-inline void FillPortFields(const Port& port, Neighbor& record, const uint8_t* frame,
+inline void FillPortFields(const ReceivingPort& port, Neighbor& record, const uint8_t* frame,
                            const ParseContext& context) {
-  record.localPort = port.number.load(std::memory_order_relaxed);
-  port.CopyConnectionName(record.interfaceName);
-  Ipv4 own = context.addresses
-                 ? AddressOfInterface(*context.addresses, port.ifIndex.load(std::memory_order_relaxed))
-                 : 0;
+  static_assert(sizeof record.interfaceName == sizeof port.interfaceName);
+  record.localPort = port.number;
+  std::memcpy(record.interfaceName, port.interfaceName, sizeof record.interfaceName);
+  record.interfaceName[sizeof record.interfaceName - 1] = 0;
+  Ipv4 own = context.addresses ? AddressOfInterface(*context.addresses, port.ifIndex) : 0;
   std::memcpy(record.interfaceAddress, &own, 4);
   std::memcpy(record.sourceMac, frame + 6, 6);
 }
@@ -76,11 +76,12 @@ inline void PickPortAddress(Neighbor& record) {
 }
 
 // The host's address of the port's interface whose subnet holds `address`, else 0.
-inline Ipv4 SubnetAddress(const Port& port, const uint8_t address[4], const ParseContext& context) {
+inline Ipv4 SubnetAddress(const ReceivingPort& port, const uint8_t address[4],
+                          const ParseContext& context) {
   if (!context.addresses) return 0;
   Ipv4 a;
   std::memcpy(&a, address, 4);
-  return AddressInSubnet(*context.addresses, port.ifIndex.load(std::memory_order_relaxed), a);
+  return AddressInSubnet(*context.addresses, port.ifIndex, a);
 }
 
 }  // namespace torvane

@@ -6,21 +6,13 @@
 #include <utility>
 #include <vector>
 
-#include "agent/runtime/settings.h"
+#include "platform/registry_values.h"
 #include "common/text.h"
 
 namespace torvane {
 namespace {
 
 constexpr std::string_view kDevicePrefix = "\\Device\\NPF_";
-
-// Most of a frame the agent may describe: a 16-bit field on the wire.
-constexpr uint32_t kMaxFrameSizeLimit = 65535;
-
-uint32_t FrameSizeFromMtu(uint32_t mtu) {
-  uint64_t size = uint64_t{mtu} + 18;  // MAC header and frame check sequence
-  return size > kMaxFrameSizeLimit ? kMaxFrameSizeLimit : static_cast<uint32_t>(size);
-}
 
 uint32_t IfTypeOf(const InterfaceFacts& f) {
   if (f.arpType == kArpEther) return f.wireless ? 71 : 6;
@@ -126,6 +118,20 @@ bool ReadStoredPortList(RegistryStore& registry, Ipv4 address, AddressEntry& ent
 }
 
 }  // namespace
+
+namespace {
+
+// Most of a frame the agent may describe: a 16-bit field on the wire.
+constexpr uint32_t kMaxFrameSizeLimit = 65535;
+
+uint32_t FrameSizeAtMost(uint64_t size) {
+  return size > kMaxFrameSizeLimit ? kMaxFrameSizeLimit : static_cast<uint32_t>(size);
+}
+
+}  // namespace
+
+uint32_t FrameSizeFromMtu(uint32_t mtu) { return FrameSizeAtMost(uint64_t{mtu} + 18); }
+uint32_t FrameSizeFromTotalSize(uint32_t totalSize) { return FrameSizeAtMost(uint64_t{totalSize} + 4); }
 
 std::string_view InterfaceNameOf(std::string_view deviceName) {
   if (deviceName.substr(0, kDevicePrefix.size()) == kDevicePrefix)
@@ -264,26 +270,36 @@ bool LoadInterfaceLists(NetHost& host, LinkTrace& trace, RegistryStore& registry
   interfaces.count = rows;
 
   auto addresses = host.Ipv4Addresses();
+  auto merge = [&](AddressTable& table) {
+    uint32_t n = static_cast<uint32_t>(std::min<size_t>(addresses->size(), maxAddresses));
+    for (uint32_t i = 0; i < n; ++i) {
+      const HostIpv4& row = (*addresses)[i];
+      AddressEntry& entry = table.entries[i];
+      // A list is kept while its address stays at the same position.
+      if (row.address != entry.address && !ReadStoredPortList(registry, row.address, entry))
+        ComputePortList(interfaces, entry, row.ifIndex);
+      entry.ifIndex = row.ifIndex;
+      entry.address = row.address;
+      entry.mask = row.mask;
+      std::memset(entry.zero, 0, sizeof entry.zero);
+    }
+    table.count = n;
+  };
+  if (!published) {
+    if (addresses) merge(working.addresses);
+  } else {
+    // The port lists go on from the published ones, which hold what the pipe
+    // changed since the last load; the change and this load take turns.
+    published->Change([&](const InterfaceLists& current) {
+      working.addresses = current.addresses;
+      if (addresses) merge(working.addresses);
+      return std::make_shared<const InterfaceLists>(working);
+    });
+  }
   if (!addresses) {
-    if (published) published->Publish(working);
     TraceText(trace, "loading ip address list failed\n");
     return false;
   }
-  AddressTable& table = working.addresses;
-  uint32_t n = static_cast<uint32_t>(std::min<size_t>(addresses->size(), maxAddresses));
-  for (uint32_t i = 0; i < n; ++i) {
-    const HostIpv4& row = (*addresses)[i];
-    AddressEntry& entry = table.entries[i];
-    // A list is kept while its address stays at the same position.
-    if (row.address != entry.address && !ReadStoredPortList(registry, row.address, entry))
-      ComputePortList(interfaces, entry, row.ifIndex);
-    entry.ifIndex = row.ifIndex;
-    entry.address = row.address;
-    entry.mask = row.mask;
-    std::memset(entry.zero, 0, sizeof entry.zero);
-  }
-  table.count = n;
-  if (published) published->Publish(working);
   return true;
 }
 

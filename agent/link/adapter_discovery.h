@@ -14,10 +14,10 @@
 #include <string>
 #include <string_view>
 
-#include "agent/link/interface_tables.h"
+#include "agent/state/interface_tables.h"
 #include "agent/link/link_trace.h"
 #include "agent/link/net_host.h"
-#include "agent/runtime/port.h"
+#include "agent/state/port.h"
 #include "platform/registry_store.h"
 
 namespace torvane {
@@ -59,8 +59,9 @@ bool RefreshConnectionName(NetHost& host, Port& port);
 
 // Reloads the interface table and the address table into `working` (the worker's
 // own copy) and, when `published` is given, publishes the result whole whenever the
-// interface table was replaced. Traces "loading interface list failed\n" or
-// "loading ip address list failed\n" on failure.
+// interface table was replaced; the address rows then start from the published
+// port lists (the pipe may have changed them). Traces "loading interface list
+// failed\n" or "loading ip address list failed\n" on failure.
 bool LoadInterfaceLists(NetHost& host, LinkTrace& trace, RegistryStore& registry,
                         InterfaceLists& working, PublishedLists* published,
                         uint32_t maxInterfaces = kMaxInterfaces,
@@ -74,8 +75,14 @@ void ComputePortList(const InterfaceTable& interfaces, AddressEntry& entry, uint
 bool MatchInterface(const InterfaceTable& table, Port& port, uint32_t* entryIndex);
 // description = the matching row's ifDescr.
 void DescriptionFromInterface(const InterfaceTable& table, Port& port);
+// The largest frame a port takes, from its MTU (+ 14 header + 4 frame check
+// sequence) or from the adapter's maximum total size (+ 4): at most 65535, the
+// most the 16-bit field that carries it on the wire can say.
+uint32_t FrameSizeFromMtu(uint32_t mtu);
+uint32_t FrameSizeFromTotalSize(uint32_t totalSize);
+
 // Fills what is still unknown (MAC, linkStatus, state, ifType, mediaSupported,
-// linkSpeed, maxFrameSize = MTU + 18 saturating at 65535) from the matching row.
+// linkSpeed, maxFrameSize) from the matching row.
 void FactsFromInterface(const InterfaceTable& table, Port& port);
 // linkStatus from the row's oper status; false when there is no row or the link
 // went up or down (the caller then re-reads the link facts).

@@ -8,6 +8,7 @@
 
 #include "agent/link/adapter_discovery.h"
 #include "common/bytes.h"
+#include "common/mac.h"
 #include "common/text.h"
 
 namespace torvane {
@@ -17,17 +18,6 @@ constexpr uint32_t kIfTypeEthernet = 6;
 constexpr uint32_t kIfTypeWireless = 71;
 constexpr size_t kMulticastSetLimit = 120;  // 20 addresses
 constexpr size_t kDeviceAnswerSize = 1024;
-
-std::string MacText(const uint8_t* m) {
-  char text[18];
-  std::snprintf(text, sizeof text, "%2.2x:%2.2x:%2.2x:%2.2x:%2.2x:%2.2x", m[0], m[1], m[2], m[3],
-                m[4], m[5]);
-  return text;
-}
-
-uint32_t SaturatingAdd(uint32_t a, uint32_t b) {
-  return a > 0xFFFFFFFFu - b ? 0xFFFFFFFFu : a + b;
-}
 
 // Receive speed in bit/s to the port's 100 bit/s units.
 uint32_t SpeedUnits(uint64_t bitsPerSecond) {
@@ -162,7 +152,7 @@ bool QueryMacAddress(QueryPath& q, Port& port, uint8_t out[6]) {
     return false;
   }
   std::memcpy(out, request.Data, 6);
-  TraceFormat(q.trace, "MAC address: %s\n", MacText(out).c_str());
+  TraceFormat(q.trace, "MAC address: %s\n", FormatMac(out).c_str());
   return true;
 }
 
@@ -294,7 +284,7 @@ bool QueryMaxFrameSize(QueryPath& q, Port& port, uint32_t& out) {
     TraceText(q.trace, "Max.Size failed\n");
     return false;
   }
-  out = SaturatingAdd(value, 4);
+  out = FrameSizeFromTotalSize(value);
   TraceFormat(q.trace, "Max.Size: %u\n", value);
   return true;
 }
@@ -391,7 +381,7 @@ int QueryAdapterDevice(AdapterDevice& device, LinkTrace& trace, Port& port) {
   uint32_t n = 0;
 
   if (DeviceQuery(device, OID_802_3_CURRENT_ADDRESS, buffer, n)) {
-    TraceFormat(trace, "MAC: %u, %s\n", n, MacText(buffer).c_str());
+    TraceFormat(trace, "MAC: %u, %s\n", n, FormatMac(buffer).c_str());
     if (n == 6) port.macAddress.store(buffer);
   } else {
     TraceText(trace, "MAC address - failed\n");
@@ -448,7 +438,7 @@ int QueryAdapterDevice(AdapterDevice& device, LinkTrace& trace, Port& port) {
   if (DeviceQuery(device, OID_GEN_MAXIMUM_TOTAL_SIZE, buffer, n)) {
     uint32_t value = FirstU32(buffer);
     TraceFormat(trace, "MaxSize: %u, %u\n", n, value);
-    if (n == 4) port.maxFrameSize = SaturatingAdd(value, 4);
+    if (n == 4) port.maxFrameSize = FrameSizeFromTotalSize(value);
   } else {
     TraceText(trace, "MaxSize - failed\n");
   }

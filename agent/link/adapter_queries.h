@@ -14,7 +14,7 @@
 #include "agent/link/link_trace.h"
 #include "agent/link/net_host.h"
 #include "agent/link/oid_answers.h"
-#include "agent/runtime/port.h"
+#include "agent/state/port.h"
 
 namespace torvane {
 

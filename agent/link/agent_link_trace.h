@@ -3,18 +3,18 @@
 #pragma once
 
 #include "agent/link/link_trace.h"
-#include "agent/runtime/agent.h"
+#include "agent/state/console_trace.h"
 
 namespace torvane {
 
 class AgentLinkTrace : public LinkTrace {
  public:
-  explicit AgentLinkTrace(Agent& agent) : agent_(agent) {}
-  bool Enabled() const override { return agent_.debugLevel.load() != 0; }
-  void Write(std::string_view text) override { agent_.Trace(text); }
+  explicit AgentLinkTrace(ConsoleTrace& trace) : trace_(trace) {}
+  bool Enabled() const override { return trace_.Enabled(); }
+  void Write(std::string_view text) override { trace_.Write(text); }
 
  private:
-  Agent& agent_;
+  ConsoleTrace& trace_;
 };
 
 }  // namespace torvane

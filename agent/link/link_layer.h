@@ -7,7 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "agent/runtime/port.h"
+#include "agent/state/frame_dispatcher.h"
+#include "agent/state/port.h"
 
 namespace torvane {
 
@@ -44,17 +45,6 @@ class LinkLayer {
   virtual bool SendFrame(Port& port, const uint8_t* frame, size_t length) = 0;
   virtual void ClosePort(Port& port) = 0;
   virtual void CloseAllPorts(PortTable& table) = 0;
-};
-
-}  // namespace torvane
-
-namespace torvane {
-
-// Where a receive thread hands each captured frame (length = bytes captured).
-class FrameDispatcher {
- public:
-  virtual ~FrameDispatcher() = default;
-  virtual void DispatchFrame(Port& port, const uint8_t* frame, size_t length) = 0;
 };
 
 }  // namespace torvane

@@ -8,22 +8,23 @@
 
 namespace torvane {
 
-LinuxLinkLayer::LinuxLinkLayer(Agent& agent, FrameDispatcher& dispatcher)
-    : LinuxLinkLayer(agent, dispatcher, MakeLinuxNetHost()) {}
+LinuxLinkLayer::LinuxLinkLayer(const LinkContext& context, FrameDispatcher& dispatcher)
+    : LinuxLinkLayer(context, dispatcher, MakeLinuxNetHost()) {}
 
-LinuxLinkLayer::LinuxLinkLayer(Agent& agent, FrameDispatcher& dispatcher,
+LinuxLinkLayer::LinuxLinkLayer(const LinkContext& context, FrameDispatcher& dispatcher,
                                std::unique_ptr<NetHost> host)
-    : agent_(agent), host_(std::move(host)), trace_(agent) {
+    : context_(context), host_(std::move(host)), trace_(context.trace) {
   auto loadLibrary = [this]() -> std::unique_ptr<PacketBackend> {
     if (!pcap_.Load()) return nullptr;
     return MakePcapBackend(pcap_);
   };
-  driver_ = std::make_unique<PacketDriver>(agent_, *host_, trace_, dispatcher, working_.interfaces,
+  driver_ = std::make_unique<PacketDriver>(context_.settings, context_.usePacketLibrary, *host_,
+                                           trace_, dispatcher, working_.interfaces,
                                            MakePacketSocketBackend(), loadLibrary);
 }
 
 LinuxLinkLayer::~LinuxLinkLayer() {
-  for (Port& port : agent_.ports.ports)
+  for (Port& port : context_.ports.ports)
     if (port.link) driver_->ClosePort(port);
 }
 
@@ -32,7 +33,7 @@ void LinuxLinkLayer::StopPacketDriver() { driver_->StopPacketDriver(); }
 bool LinuxLinkLayer::LoadPacketLibrary() { return driver_->LoadPacketLibrary() != 0; }
 
 uint32_t LinuxLinkLayer::DiscoverAdapters(PortTable& table, uint32_t count, uint8_t*, size_t) {
-  if (agent_.usePacketLibrary) {
+  if (context_.usePacketLibrary) {
     std::vector<LibraryAdapter> adapters;
     PcapAdapterList(pcap_, adapters);
     return torvane::DiscoverAdapters(*host_, trace_, table, count, adapters);
@@ -41,8 +42,8 @@ uint32_t LinuxLinkLayer::DiscoverAdapters(PortTable& table, uint32_t count, uint
 }
 
 bool LinuxLinkLayer::LoadInterfaceLists() {
-  return torvane::LoadInterfaceLists(*host_, trace_, agent_.host.registry, working_,
-                                     &agent_.lists);
+  return torvane::LoadInterfaceLists(*host_, trace_, context_.registry, working_,
+                                     &context_.lists);
 }
 
 bool LinuxLinkLayer::RefreshConnectionName(Port& port) {

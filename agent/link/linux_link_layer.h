@@ -7,21 +7,35 @@
 #include <memory>
 
 #include "agent/link/agent_link_trace.h"
-#include "agent/link/interface_tables.h"
+#include "agent/state/interface_tables.h"
 #include "agent/link/link_layer.h"
 #include "agent/link/link_trace.h"
 #include "agent/link/net_host.h"
 #include "agent/link/packet_driver.h"
 #include "agent/link/pcap_library.h"
-#include "agent/runtime/agent.h"
+#include "agent/state/console_trace.h"
+#include "agent/state/port.h"
+#include "agent/state/settings_store.h"
+#include "platform/registry_store.h"
 
 namespace torvane {
 
+// What link access shares with the rest of the agent; all borrowed.
+struct LinkContext {
+  PortTable& ports;                          // closed at the end
+  const SettingsStore& settings;
+  PublishedLists& lists;                     // where the interface lists are published
+  RegistryStore& registry;                   // the stored port lists of the addresses
+  const std::atomic<bool>& usePacketLibrary;
+  ConsoleTrace& trace;
+};
+
 class LinuxLinkLayer : public LinkLayer {
  public:
-  LinuxLinkLayer(Agent& agent, FrameDispatcher& dispatcher);
+  LinuxLinkLayer(const LinkContext& context, FrameDispatcher& dispatcher);
   // With another host view (a fake tree, other roots).
-  LinuxLinkLayer(Agent& agent, FrameDispatcher& dispatcher, std::unique_ptr<NetHost> host);
+  LinuxLinkLayer(const LinkContext& context, FrameDispatcher& dispatcher,
+                 std::unique_ptr<NetHost> host);
   // Closes every port it still has open.
   ~LinuxLinkLayer() override;
 
@@ -52,7 +66,7 @@ class LinuxLinkLayer : public LinkLayer {
   const InterfaceLists& lists() const { return working_; }
 
  private:
-  Agent& agent_;
+  LinkContext context_;
   std::unique_ptr<NetHost> host_;
   AgentLinkTrace trace_;
   PcapLibrary pcap_;

@@ -13,7 +13,7 @@
 #include <string_view>
 #include <vector>
 
-#include "agent/link/interface_tables.h"
+#include "agent/state/interface_tables.h"
 
 namespace torvane {
 

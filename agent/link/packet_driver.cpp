@@ -23,10 +23,13 @@ uint32_t ReadU32(const uint8_t* p) {
 
 }  // namespace
 
-PacketDriver::PacketDriver(Agent& agent, NetHost& host, LinkTrace& trace,
-                           FrameDispatcher& dispatcher, const InterfaceTable& interfaces,
-                           std::unique_ptr<PacketBackend> device, LibraryLoader loadLibrary)
-    : agent_(agent),
+PacketDriver::PacketDriver(const SettingsStore& settings,
+                           const std::atomic<bool>& usePacketLibrary, NetHost& host,
+                           LinkTrace& trace, FrameDispatcher& dispatcher,
+                           const InterfaceTable& interfaces, std::unique_ptr<PacketBackend> device,
+                           LibraryLoader loadLibrary)
+    : settings_(settings),
+      usePacketLibrary_(usePacketLibrary),
       host_(host),
       trace_(trace),
       dispatcher_(dispatcher),
@@ -37,13 +40,13 @@ PacketDriver::PacketDriver(Agent& agent, NetHost& host, LinkTrace& trace,
 PacketDriver::~PacketDriver() = default;
 
 PacketBackend& PacketDriver::Active() {
-  if (agent_.usePacketLibrary && library_) return *library_;
+  if (usePacketLibrary_ && library_) return *library_;
   return *device_;
 }
 
 int PacketDriver::StartPacketDriver() {
   std::string version;
-  if (agent_.usePacketLibrary && library_) {
+  if (usePacketLibrary_ && library_) {
     library_->StartDriver(version);
     TraceFormat(trace_, "PCAP %s\n", version.c_str());
     return 1;
@@ -113,8 +116,8 @@ int PacketDriver::OpenPort(Port& port, uint32_t receiveMode, const uint8_t* list
   ReapFailedPort(port);
   if (port.link) return kOpenFailed;
 
-  AgentSettings settings = agent_.settings.Get();
-  OutsideSettings outside = agent_.settings.GetOutside();
+  AgentSettings settings = settings_.Get();
+  OutsideSettings outside = settings_.GetOutside();
   PacketBackend& backend = Active();
 
   OpenFailure why = OpenFailure::kNone;

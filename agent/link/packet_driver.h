@@ -10,12 +10,12 @@
 #include <memory>
 
 #include "agent/link/adapter_queries.h"
-#include "agent/link/interface_tables.h"
+#include "agent/state/interface_tables.h"
 #include "agent/link/link_layer.h"
 #include "agent/link/link_trace.h"
 #include "agent/link/net_host.h"
 #include "agent/link/packet_backend.h"
-#include "agent/runtime/agent.h"
+#include "agent/state/settings_store.h"
 
 namespace torvane {
 
@@ -31,10 +31,12 @@ class PacketDriver : public OidRequester {
  public:
   using LibraryLoader = std::function<std::unique_ptr<PacketBackend>()>;
 
-  // `interfaces` is the worker's own interface table (read by the open's
-  // fallbacks). `loadLibrary` binds the capture library and makes its back-end,
-  // or returns null.
-  PacketDriver(Agent& agent, NetHost& host, LinkTrace& trace, FrameDispatcher& dispatcher,
+  // `settings` gives the link facts' sources and the receive filter at each
+  // open; `usePacketLibrary` chooses the back-end. `interfaces` is the worker's
+  // own interface table (read by the open's fallbacks). `loadLibrary` binds the
+  // capture library and makes its back-end, or returns null.
+  PacketDriver(const SettingsStore& settings, const std::atomic<bool>& usePacketLibrary,
+               NetHost& host, LinkTrace& trace, FrameDispatcher& dispatcher,
                const InterfaceTable& interfaces, std::unique_ptr<PacketBackend> device,
                LibraryLoader loadLibrary);
   ~PacketDriver() override;
@@ -76,7 +78,8 @@ class PacketDriver : public OidRequester {
  private:
   void CloseAdapter(Port& port);
 
-  Agent& agent_;
+  const SettingsStore& settings_;
+  const std::atomic<bool>& usePacketLibrary_;
   NetHost& host_;
   LinkTrace& trace_;
   FrameDispatcher& dispatcher_;

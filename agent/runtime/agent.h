@@ -10,31 +10,18 @@
 #include <string>
 #include <string_view>
 
-#include "agent/link/interface_tables.h"
-#include "agent/runtime/port.h"
 #include "agent/runtime/settings.h"
+#include "agent/state/console_trace.h"
+#include "agent/state/interface_tables.h"
+#include "agent/state/port.h"
+#include "agent/state/settings_store.h"
+#include "agent/store/worker_interfaces.h"
 #include "platform/clock.h"
 #include "platform/console.h"
 
 namespace torvane {
 
 class LinkLayer;
-
-// The neighbour table as the worker sees it.
-class NeighborService {
- public:
-  virtual ~NeighborService() = default;
-  virtual void InitNeighborTable() = 0;  // writes the start line of the event log
-  virtual void AgeNeighbors() = 0;
-};
-
-// The query pipe listener.
-class PipeService {
- public:
-  virtual ~PipeService() = default;
-  virtual void Start() = 0;  // starts the listener thread
-  virtual void Stop() = 0;   // ends the listener and its clients, joins them
-};
 
 // The waits of the worker; tests shorten them.
 struct AgentTiming {
@@ -43,7 +30,9 @@ struct AgentTiming {
   std::chrono::milliseconds stopDelay{300};
 };
 
-struct Agent {
+// The agent's state and the parts it drives. It is also what the store asks of
+// the worker: a cycle at once, and the settings written and read back.
+struct Agent : public CycleRequests, public SettingsWriter {
   Agent(SettingsHost h, Clock& c, Console& out) : host(h), clock(c), console(out) {}
 
   SettingsHost host;
@@ -63,6 +52,7 @@ struct Agent {
   std::mutex logLock;
 
   std::atomic<int> debugLevel{0};
+  ConsoleTrace trace{console, logLock, debugLevel};
   std::atomic<bool> stopRequested{false};
   std::atomic<bool> stopping{false};
   std::atomic<bool> usePacketLibrary{false};
@@ -73,7 +63,13 @@ struct Agent {
   std::function<bool(const char*)> changeDirectory;
 
   // Writes a console trace text under logLock when debugLevel is set.
-  void Trace(std::string_view text);
+  void Trace(std::string_view text) { trace.Write(text); }
+
+  // The next pass runs a cycle, and the current wait ends.
+  void RunCycleNow() override;
+  // lldp.ini, section "lldp".
+  bool SaveSettings(const AgentSettings& block) override;
+  void ReloadSettings() override;
 };
 
 // Runs the agent on the calling thread until it stops: 1 after a normal stop,

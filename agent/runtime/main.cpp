@@ -3,7 +3,7 @@
 // implementations together and hands over to the service host.
 #include <memory>
 
-#include "agent/frames/frame_dispatch.h"
+#include "agent/store/frame_dispatch.h"
 #include "agent/link/linux_link_layer.h"
 #include "agent/link/packet_socket.h"
 #include "agent/runtime/agent.h"
@@ -32,10 +32,12 @@ int main(int argc, char** argv) {
   ApplyTestTiming(agent.timing);
   EventLog log(agent.settings, *facts, clock, agent.logLock);
   NeighborTable table(log, clock);
-  FrameDispatch dispatch(DispatchParts{agent.ports, agent.settings, agent.lists, table, clock,
-                                       agent.wake, agent.logLock, console, agent.debugLevel});
-  LinuxLinkLayer link(agent, dispatch);
-  AgentPipe pipe(agent, table);
+  FrameDispatch dispatch(
+      DispatchParts{agent.ports, agent.settings, agent.lists, table, clock, agent, agent.trace});
+  LinuxLinkLayer link(LinkContext{agent.ports, agent.settings, agent.lists, *registry,
+                                  agent.usePacketLibrary, agent.trace},
+                      dispatch);
+  AgentPipe pipe(PipeState{agent.settings, agent.ports, agent.lists, *registry, agent, agent, table});
   agent.link = &link;
   agent.neighbors = &table;
   agent.pipe = &pipe;

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "common/mac.h"
+#include "platform/registry_values.h"
 #include "common/text.h"
 
 namespace torvane {
@@ -22,43 +24,6 @@ constexpr size_t kOuiTextSize = 9;
 constexpr char kDefaultLogName[] = "lldp%y%m.log";
 constexpr char kMedPolicyKeys[8][11] = {"MedPolicy0", "MedPolicy1", "MedPolicy2", "MedPolicy3",
                                         "MedPolicy4", "MedPolicy5", "MedPolicy6", "MedPolicy7"};
-
-bool IsScanSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
-
-int DigitValue(char c, int base) {
-  int d = -1;
-  if (c >= '0' && c <= '9') d = c - '0';
-  else if (c >= 'a' && c <= 'f') d = c - 'a' + 10;
-  else if (c >= 'A' && c <= 'F') d = c - 'A' + 10;
-  return d < base ? d : -1;
-}
-
-// One number as the C library's %x (base 16) or %u (base 10) conversion reads it:
-// white space, an optional sign, for %x an optional "0x", at least one digit. A
-// value too large for the library's unsigned long becomes all ones; the result is
-// the low 32 bits, so "-1" gives 0xFFFFFFFF as it does there.
-bool ScanNumber(std::string_view s, size_t& pos, int base, uint32_t& out) {
-  size_t i = pos;
-  while (i < s.size() && IsScanSpace(s[i])) ++i;
-  bool negative = false;
-  if (i < s.size() && (s[i] == '+' || s[i] == '-')) negative = s[i++] == '-';
-  if (base == 16 && i + 2 < s.size() && s[i] == '0' && (s[i + 1] == 'x' || s[i + 1] == 'X') &&
-      DigitValue(s[i + 2], 16) >= 0)
-    i += 2;
-  if (i >= s.size() || DigitValue(s[i], base) < 0) return false;
-  uint64_t value = 0;
-  bool overflow = false;
-  for (; i < s.size() && DigitValue(s[i], base) >= 0; ++i) {
-    uint64_t d = static_cast<uint64_t>(DigitValue(s[i], base));
-    if (value > (std::numeric_limits<uint64_t>::max() - d) / static_cast<uint64_t>(base)) overflow = true;
-    value = value * static_cast<uint64_t>(base) + d;
-  }
-  if (overflow) value = std::numeric_limits<uint64_t>::max();
-  else if (negative) value = 0 - value;
-  out = static_cast<uint32_t>(value);
-  pos = i;
-  return true;
-}
 
 // `count` hexadecimal numbers separated by exactly `separator`; text after the last
 // one is ignored. Stores the low byte of each, and only when all were read.
@@ -154,23 +119,6 @@ void ApplyChassisChoice(const ChassisChoice& choice, AgentSettings& a, SettingsS
   a.chassisIdSubtype = choice.subtype;
   if (choice.id) a.chassisId = *choice.id;
   if (choice.pending) store.chassisIdPending = *choice.pending;
-}
-
-std::string MacText(const uint8_t mac[6]) {
-  static const char hex[] = "0123456789abcdef";
-  std::string out;
-  for (int i = 0; i < 6; ++i) {
-    if (i) out += ':';
-    out += hex[mac[i] >> 4];
-    out += hex[mac[i] & 15];
-  }
-  return out;
-}
-
-bool AllZero(const uint8_t* p, size_t n) {
-  for (size_t i = 0; i < n; ++i)
-    if (p[i]) return false;
-  return true;
 }
 
 // "Linux %u.%u" from a kernel release such as "6.1.0-18-amd64".
@@ -292,8 +240,8 @@ int SaveSettings(const AgentSettings& settings, const OutsideSettings& outside, 
   number("txCname", settings.txCname, 0);
   number("txPname", settings.txPname, 0);
   number("txPIDname", settings.txPIDname, 0);
-  if (AllZero(settings.txMcast, 6)) edits.push_back({"txMcast", std::nullopt});
-  else edits.push_back({"txMcast", MacText(settings.txMcast)});
+  if (IsAllZero(settings.txMcast, 6)) edits.push_back({"txMcast", std::nullopt});
+  else edits.push_back({"txMcast", FormatMac(settings.txMcast)});
   number("MedDevType", settings.MedDevType, 0);
   for (int i = 0; i < 8; ++i) number(kMedPolicyKeys[i], settings.MedPolicy[i], kPolicyNotSet);
   number("rxCdp", settings.rxCdp, kDefaultRxCdp);
@@ -326,62 +274,6 @@ void ComputeChassisId(SettingsStore& store, SystemFacts& facts, const InterfaceL
     if (a.txCname != basis.txCname || FieldText(a.systemName) != FieldText(basis.systemName)) return;
     ApplyChassisChoice(chassis, a, store);
   });
-}
-
-size_t RegReadValue(RegistryStore& reg, std::string_view subkey, std::string_view name,
-                    std::string_view def, uint8_t* buffer, size_t size) {
-  if (!buffer || size == 0) return 0;
-  std::optional<RegValue> value = reg.Read(subkey, name);
-  if (value && value->type == RegType::kBinary && value->data.size() <= size) {
-    std::memcpy(buffer, value->data.data(), value->data.size());
-    return value->data.size();
-  }
-  if (value && value->type == RegType::kString && value->data.size() < size) {
-    std::memcpy(buffer, value->data.data(), value->data.size());
-    buffer[value->data.size()] = 0;
-    return strnlen(reinterpret_cast<const char*>(buffer), value->data.size());
-  }
-  // Missing, unreadable or larger than the buffer: the default stands in.
-  return CopyText(reinterpret_cast<char*>(buffer), size, def);
-}
-
-int RegWriteValue(RegistryStore& reg, std::string_view subkey, std::string_view name,
-                  const uint8_t* data, long length) {
-  if (!data) return reg.Delete(subkey, name) ? 1 : 0;
-  RegValue value;
-  if (length == -1) {
-    value.type = RegType::kString;
-    value.data = reinterpret_cast<const char*>(data);
-  } else if (length >= 0) {
-    value.type = RegType::kBinary;
-    value.data.assign(reinterpret_cast<const char*>(data), static_cast<size_t>(length));
-  } else {
-    return 0;
-  }
-  return reg.Write(subkey, name, value) ? 1 : 0;
-}
-
-uint32_t RegReadNumber(RegistryStore& reg, std::string_view subkey, std::string_view name,
-                       uint32_t def) {
-  uint8_t buffer[64];
-  size_t n = RegReadValue(reg, subkey, name, "", buffer, sizeof buffer);
-  if (n == 0) return def;
-  uint32_t value;
-  size_t pos = 0;
-  std::string_view text(reinterpret_cast<const char*>(buffer), n);
-  return ScanNumber(text, pos, 10, value) ? value : def;
-}
-
-int RegWriteNumber(RegistryStore& reg, std::string_view subkey, std::string_view name,
-                   uint32_t number, uint32_t def) {
-  if (number == def) {
-    // The reader's default stands for the value: delete it. A value that is not
-    // there already reads as the default, so there is nothing to do.
-    if (!reg.Read(subkey, name)) return 1;
-    return reg.Delete(subkey, name) ? 1 : 0;
-  }
-  std::string text = std::to_string(number);
-  return RegWriteValue(reg, subkey, name, reinterpret_cast<const uint8_t*>(text.c_str()), -1);
 }
 
 }  // namespace torvane

@@ -7,9 +7,11 @@
 
 #include "agent/frames/cdp_builder.h"
 #include "agent/frames/lldp_builder.h"
+#include "agent/frames/wire_format.h"
 #include "agent/link/link_layer.h"
 #include "agent/runtime/agent.h"
 #include "records/text_forms.h"
+#include "common/mac.h"
 #include "common/text.h"
 
 namespace torvane {
@@ -19,27 +21,28 @@ namespace {
 constexpr size_t kModuleDirectorySize = 260;
 constexpr size_t kDiscoveryBufferSize = 8192;
 
-// The group addresses every port listens to: the LLDP nearest-bridge address and
-// the CDP multicast address.
-constexpr uint8_t kPortMulticastList[12] = {0x01, 0x80, 0xC2, 0x00, 0x00, 0x0E,
-                                            0x01, 0x00, 0x0C, 0xCC, 0xCC, 0xCC};
-constexpr uint8_t kBroadcast[6] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
 
 // Per-port switches fall back to this when the registry holds no value for the
 // port: every optional TLV on, plus the default transmit/receive bits.
 constexpr uint32_t kAllTlvsEnabled = 0xF000;
 
-std::string MacText(const Mac& m) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%2.2x:%2.2x:%2.2x:%2.2x:%2.2x:%2.2x", m[0], m[1], m[2], m[3],
-                m[4], m[5]);
-  return text;
-}
-
-bool AllZero(const uint8_t* bytes, size_t n) {
-  for (size_t i = 0; i < n; ++i)
-    if (bytes[i]) return false;
-  return true;
+PortFacts FactsOf(const Port& port) {
+  PortFacts f;
+  f.mac = port.macAddress.load();
+  f.ifIndex = port.ifIndex;
+  f.connectionName = FieldText(port.connectionName);
+  f.description = FieldText(port.description);
+  f.adminStatus = port.adminStatus;
+  f.tlvsTxEnable = port.tlvsTxEnable;
+  f.linkSpeed = port.linkSpeed;
+  f.duplex = port.duplex;
+  f.autoNeg = port.autoNeg;
+  f.vlanId = port.vlanId;
+  f.maxFrameSize = port.maxFrameSize;
+  f.ifType = port.ifType;
+  f.medActive = port.medActive;
+  f.medEndpointSeen = port.medEndpointSeen;
+  return f;
 }
 
 bool IsMedEndpoint(uint8_t devType) { return devType >= 1 && devType <= 3; }
@@ -58,21 +61,29 @@ bool TakeFastStart(Port& port) {
 // on the one configured adapter, to the broadcast address. The copies differ from
 // the frame only in their two addresses, are not traced and their sends are not
 // looked at.
-void SendLldp(Agent& agent, Port& port, const AgentSettings& s, const InterfaceLists& lists,
-              int mode, uint8_t* frame, uint32_t now) {
-  size_t length = BuildLldpFrame(port, s, lists.addresses, mode, frame, kFrameBufferSize, now);
+void SendLldp(Agent& agent, Port& port, PortFacts& facts, const AgentSettings& s,
+              const InterfaceLists& lists, int mode, uint8_t* frame, uint32_t now) {
+  LldpBuildNotes notes;
+  size_t length = BuildLldpFrame(facts, s, lists.addresses, mode, frame, kFrameBufferSize, now, &notes);
+  // An endpoint gone quiet is forgotten, unless the receive thread has just heard
+  // it again: then the frame is built anew with that time.
+  if (notes.medEndpointExpired &&
+      !port.medEndpointSeen.compare_exchange_strong(facts.medEndpointSeen, 0)) {
+    length = BuildLldpFrame(facts, s, lists.addresses, mode, frame, kFrameBufferSize, now, &notes);
+  }
+  if (notes.mauTypeSet) port.mauType = notes.mauType;
   if (length < 14) return;
   if (agent.link->SendFrame(port, frame, length) && agent.debugLevel)
     TracePort(agent, port, "lldp sent");
 
   Mac mac = port.macAddress.load();
-  if (!AllZero(s.txMcast, 6)) {
+  if (!IsAllZero(s.txMcast, 6)) {
     std::memcpy(frame, s.txMcast, 6);
     std::memcpy(frame + 6, mac.data(), 6);
     agent.link->SendFrame(port, frame, length);
   }
-  if (!AllZero(s.txBcSrc, 6) && std::memcmp(s.txBcSrc, mac.data(), 6) == 0) {
-    std::memcpy(frame, kBroadcast, 6);
+  if (!IsAllZero(s.txBcSrc, 6) && std::memcmp(s.txBcSrc, mac.data(), 6) == 0) {
+    std::memcpy(frame, kBroadcastMac.data(), 6);
     std::memcpy(frame + 6, mac.data(), 6);
     agent.link->SendFrame(port, frame, length);
   }
@@ -80,17 +91,21 @@ void SendLldp(Agent& agent, Port& port, const AgentSettings& s, const InterfaceL
 
 // CDP goes out always (txCdp 1) or, in answer mode (txCdp 3), while a CDP frame
 // was heard on the port: a cycle that finds the last one older than 255 seconds
-// forgets it but still sends this once.
-void SendCdp(Agent& agent, Port& port, const AgentSettings& s, const OutsideSettings& o,
-             const InterfaceLists& lists, uint8_t* frame, uint32_t now) {
+// forgets it but still sends this once. The shutdown cycle (mode 0) sends it with
+// hold time 0: a stopping agent must not renew its entry in the peers' tables.
+// Peers differ (one drops us at once, another discards the frame and lets our
+// entry run out), but none keeps us longer than it would without the frame.
+void SendCdp(Agent& agent, Port& port, const PortFacts& facts, const AgentSettings& s,
+             const OutsideSettings& o, const InterfaceLists& lists, int mode, uint8_t* frame,
+             uint32_t now) {
   uint32_t seen = port.cdpSeen.load();
   if (!(s.txCdp == 1 || (s.txCdp == 3 && seen != 0))) return;
   if (seen < now - 255u) {
     // A frame that arrives meanwhile keeps its fresh time.
     port.cdpSeen.compare_exchange_strong(seen, 0);
   }
-  size_t length = BuildCdpFrame(port, s, FieldText(o.osVersionText), lists.addresses, frame,
-                                kFrameBufferSize);
+  size_t length = BuildCdpFrame(facts, s, FieldText(o.osVersionText), lists.addresses, frame,
+                                kFrameBufferSize, mode);
   if (length < 14) return;
   if (agent.link->SendFrame(port, frame, length) && agent.debugLevel)
     TracePort(agent, port, "cdp sent");
@@ -147,11 +162,16 @@ int Shutdown(Agent& agent) {
 
 }  // namespace
 
-void Agent::Trace(std::string_view text) {
-  if (!debugLevel) return;
-  std::lock_guard<std::mutex> lock(logLock);
-  console.Write(text);
+void Agent::RunCycleNow() {
+  tickCounter = 0;
+  wake.Set();
 }
+
+bool Agent::SaveSettings(const AgentSettings& block) {
+  return torvane::SaveSettings(block, settings.GetOutside(), host.profile, "lldp") != 0;
+}
+
+void Agent::ReloadSettings() { LoadSettings(settings, host, *lists.Get(), "lldp"); }
 
 int RunAgent(Agent& agent, int argc, char** argv) {
   if (!agent.link) return 0;
@@ -248,7 +268,7 @@ uint32_t PortCycle(Agent& agent, uint32_t count, int mode) {
     if (port.state == kPortUnusable) continue;
 
     if (port.state == kPortClosed && !link.IsAdapterOpen(port)) {
-      if (!link.OpenPort(port, 3, kPortMulticastList, sizeof kPortMulticastList)) {
+      if (!link.OpenPort(port, 3, kPortMulticastList.data(), kPortMulticastList.size())) {
         if (agent.debugLevel && !port.macAddress.zero()) {
           uint32_t entry = 0;
           link.MatchInterface(port, &entry);
@@ -257,7 +277,7 @@ uint32_t PortCycle(Agent& agent, uint32_t count, int mode) {
         continue;
       }
       uint32_t switches = RegReadNumber(agent.host.registry, "lldp",
-                                        MacText(port.macAddress.load()),
+                                        FormatMac(port.macAddress.load()),
                                         s.adminStatusDefault | kAllTlvsEnabled);
       port.adminStatus = static_cast<uint8_t>(switches);
       port.tlvsTxEnable = static_cast<uint8_t>(switches >> 8);
@@ -276,8 +296,10 @@ uint32_t PortCycle(Agent& agent, uint32_t count, int mode) {
     ++ready;
     if (port.linkStatus != kLinkConnected) continue;
 
-    if (port.adminStatus & 1) SendLldp(agent, port, s, *lists, mode, frame, now);
-    SendCdp(agent, port, s, o, *lists, frame, now);
+    // The worker is the only writer of the port's texts: the facts view them in place.
+    PortFacts facts = FactsOf(port);
+    if (port.adminStatus & 1) SendLldp(agent, port, facts, s, *lists, mode, frame, now);
+    SendCdp(agent, port, facts, s, o, *lists, mode, frame, now);
   }
   return ready;
 }
@@ -290,7 +312,7 @@ void TracePort(Agent& agent, Port& port, std::string_view word) {
   std::string name = port.ConnectionName();
   std::snprintf(piece, sizeof piece, "%-16.16s  ", name.c_str());
   line += piece;
-  line += MacText(port.macAddress.load());
+  line += FormatMac(port.macAddress.load());
   line += ' ';
 
   uint32_t ifIndex = port.ifIndex;
@@ -315,8 +337,7 @@ void TracePort(Agent& agent, Port& port, std::string_view word) {
   line += word;
   line += '\n';
 
-  std::lock_guard<std::mutex> lock(agent.logLock);
-  agent.console.Write(line);
+  agent.trace.WriteAlways(line);
 }
 
 uint32_t WindowsVersion() {

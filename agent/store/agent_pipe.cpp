@@ -1,6 +1,6 @@
 #include "agent/store/agent_pipe.h"
 
-#include "agent/runtime/settings.h"
+#include "platform/registry_values.h"
 #include "records/pipe_client.h"
 
 namespace torvane {
@@ -10,9 +10,9 @@ bool WriteUsedValue(RegistryStore& registry) {
   return RegWriteValue(registry, "lldp", "Used", kOne, -1) != 0;
 }
 
-AgentPipe::AgentPipe(Agent& agent, NeighborTable& table, std::string path, PipeServerOptions options)
-    : handler_(PipeState{agent, table}),
-      right_([&registry = agent.host.registry] { return WriteUsedValue(registry); }),
+AgentPipe::AgentPipe(const PipeState& state, std::string path, PipeServerOptions options)
+    : handler_(state),
+      right_([&registry = state.registry] { return WriteUsedValue(registry); }),
       server_(path.empty() ? PipePath() : std::move(path), handler_, right_, options) {}
 
 }  // namespace torvane

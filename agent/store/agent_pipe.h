@@ -6,7 +6,6 @@
 
 #include <string>
 
-#include "agent/runtime/agent.h"
 #include "agent/store/neighbor_table.h"
 #include "agent/store/pipe_handler.h"
 #include "agent/store/pipe_server.h"
@@ -15,8 +14,7 @@ namespace torvane {
 
 class AgentPipe : public PipeService {
  public:
-  AgentPipe(Agent& agent, NeighborTable& table, std::string path = {},
-            PipeServerOptions options = {});
+  explicit AgentPipe(const PipeState& state, std::string path = {}, PipeServerOptions options = {});
   void Start() override { server_.Start(); }
   void Stop() override { server_.Stop(); }
   PipeServer& server() { return server_; }

@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "agent/runtime/settings.h"
+#include "agent/state/settings_store.h"
 #include "records/neighbor.h"
 #include "platform/clock.h"
 #include "platform/system_facts.h"

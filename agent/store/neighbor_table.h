@@ -18,7 +18,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "agent/runtime/agent.h"
+#include "agent/store/worker_interfaces.h"
 #include "agent/store/event_log.h"
 #include "records/neighbor.h"
 #include "platform/clock.h"

@@ -4,7 +4,7 @@
 #include <memory>
 #include <string>
 
-#include "agent/runtime/settings.h"
+#include "platform/registry_values.h"
 #include "records/pipe_records.h"
 #include "records/text_forms.h"
 #include "common/bytes.h"
@@ -50,20 +50,20 @@ uint32_t AsNumber(Ipv4 address) {
   return AsNumber(b);
 }
 
-uint32_t PortCount(const Agent& agent) {
-  uint32_t n = agent.ports.portCount.load();
+uint32_t PortCount(const PortTable& ports) {
+  uint32_t n = ports.portCount.load();
   return n < kMaxPorts ? n : static_cast<uint32_t>(kMaxPorts);
 }
 
 bool IsEndpointType(uint8_t medDevType) { return medDevType >= 1 && medDevType <= 3; }
 
 // An address entry as the pipe returns it: the ifIndex slot names the port.
-size_t AddressReply(const Agent& agent, uint8_t* message, const AddressEntry& entry) {
+size_t AddressReply(const PortTable& ports, uint8_t* message, const AddressEntry& entry) {
   AddressEntry out = entry;
   out.ifIndex = 0;
-  for (uint32_t i = 0; i < PortCount(agent); ++i) {
-    if (agent.ports[i].ifIndex.load() == entry.ifIndex) {
-      out.ifIndex = agent.ports[i].number.load();
+  for (uint32_t i = 0; i < PortCount(ports); ++i) {
+    if (ports[i].ifIndex.load() == entry.ifIndex) {
+      out.ifIndex = ports[i].number.load();
       break;
     }
   }
@@ -84,7 +84,7 @@ bool DirectoryAcceptable(const AgentSettings& block) {
 }
 
 size_t GetSettings(PipeState& s, uint8_t* message) {
-  AgentSettings block = s.agent.settings.Get();
+  AgentSettings block = s.settings.Get();
   s.table.FillCounters(block);
   return DataReply(message, &block, sizeof block);
 }
@@ -95,24 +95,20 @@ size_t SetSettings(PipeState& s, Request& req, uint8_t* message) {
   if (!req.data.copy(&block, sizeof block)) return StatusOnly(message, kPipeNoWriteRight);
   if (!DirectoryAcceptable(block)) return StatusOnly(message, kPipeNoWriteRight);
 
-  Agent& agent = s.agent;
-  const bool wasEndpoint = IsEndpointType(agent.settings.Get().MedDevType);
+  const bool wasEndpoint = IsEndpointType(s.settings.Get().MedDevType);
   // Only the changeable keys go to lldp.ini; the reload derives the chassis ID,
   // the system name and description itself, so a client cannot set them.
-  if (!SaveSettings(block, agent.settings.GetOutside(), agent.host.profile, s.section))
-    return StatusOnly(message, kPipeNoWriteRight);
-  std::shared_ptr<const InterfaceLists> lists = agent.lists.Get();
-  LoadSettings(agent.settings, agent.host, *lists, s.section);
+  if (!s.settingsFile.SaveSettings(block)) return StatusOnly(message, kPipeNoWriteRight);
+  s.settingsFile.ReloadSettings();
 
-  const AgentSettings now = agent.settings.Get();
+  const AgentSettings now = s.settings.Get();
   const bool isEndpoint = IsEndpointType(now.MedDevType);
-  const uint32_t count = PortCount(agent);
-  for (uint32_t i = 0; i < count; ++i) agent.ports[i].medActive = isEndpoint ? 1 : 0;
+  const uint32_t count = PortCount(s.ports);
+  for (uint32_t i = 0; i < count; ++i) s.ports[i].medActive = isEndpoint ? 1 : 0;
   if (!wasEndpoint && isEndpoint) {
     // LLDP-MED just came on: fast start on every port, and a cycle right away.
-    for (uint32_t i = 0; i < count; ++i) agent.ports[i].fastStartCount = now.MedFastStartRepeatCount;
-    agent.tickCounter = 0;
-    agent.wake.Set();
+    for (uint32_t i = 0; i < count; ++i) s.ports[i].fastStartCount = now.MedFastStartRepeatCount;
+    s.cycles.RunCycleNow();
   }
   return StatusOnly(message, kPipeDone);
 }
@@ -120,12 +116,12 @@ size_t SetSettings(PipeState& s, Request& req, uint8_t* message) {
 size_t GetAddress(PipeState& s, Request& req, uint8_t* message) {
   uint8_t wanted[4];
   if (!req.data.copy(wanted, 4)) return StatusOnly(message, kPipeGetAddress);
-  auto lists = s.agent.lists.Get();
+  auto lists = s.lists.Get();
   const AddressTable& table = lists->addresses;
   const uint32_t count = table.count < kMaxAddresses ? table.count : static_cast<uint32_t>(kMaxAddresses);
   for (uint32_t i = 0; i < count; ++i) {
     if (std::memcmp(&table.entries[i].address, wanted, 4) == 0)
-      return AddressReply(s.agent, message, table.entries[i]);
+      return AddressReply(s.ports, message, table.entries[i]);
   }
   return StatusOnly(message, kPipeDone);
 }
@@ -134,7 +130,7 @@ size_t NextAddress(PipeState& s, Request& req, uint8_t* message) {
   uint8_t after[4];
   if (!req.data.copy(after, 4)) return StatusOnly(message, kPipeNextAddress);
   const uint32_t floor = AsNumber(after);
-  auto lists = s.agent.lists.Get();
+  auto lists = s.lists.Get();
   const AddressTable& table = lists->addresses;
   const uint32_t count = table.count < kMaxAddresses ? table.count : static_cast<uint32_t>(kMaxAddresses);
   const AddressEntry* best = nullptr;
@@ -144,7 +140,7 @@ size_t NextAddress(PipeState& s, Request& req, uint8_t* message) {
     if (!best || a < AsNumber(best->address)) best = &table.entries[i];
   }
   if (!best) return StatusOnly(message, kPipeDone);
-  return AddressReply(s.agent, message, *best);
+  return AddressReply(s.ports, message, *best);
 }
 
 size_t SetAddress(PipeState& s, Request& req, uint8_t* message) {
@@ -152,25 +148,30 @@ size_t SetAddress(PipeState& s, Request& req, uint8_t* message) {
   if (req.lengthField != kAddressEntrySize || !req.data.copy(&entry, sizeof entry) ||
       entry.portListLength > sizeof entry.portList)
     return StatusOnly(message, kPipeSetAddress);
-  Agent& agent = s.agent;
-  InterfaceLists lists = *agent.lists.Get();
-  AddressTable& table = lists.addresses;
-  const uint32_t count = table.count < kMaxAddresses ? table.count : static_cast<uint32_t>(kMaxAddresses);
-  AddressEntry* target = nullptr;
-  for (uint32_t i = 0; i < count && !target; ++i)
-    if (table.entries[i].address == entry.address) target = &table.entries[i];
-  if (!target) return StatusOnly(message, kPipeSetAddress);
-  target->portListLength = entry.portListLength;
-  std::memcpy(target->portList, entry.portList, sizeof entry.portList);
-  // The store first: a reload by the worker in between then reads the new lists.
-  for (uint32_t i = 0; i < count; ++i) {
-    const AddressEntry& e = table.entries[i];
-    uint8_t value[1 + sizeof e.portList];
-    value[0] = e.portListLength;
-    std::memcpy(value + 1, e.portList, sizeof e.portList);
-    RegWriteValue(agent.host.registry, kStoreSubkey, FormatIpv4(e.address), value, sizeof value);
-  }
-  agent.lists.Publish(lists);
+  // One change of the published lists, taking turns with the worker's reloads,
+  // which go on from it: the new list holds in the tables, in the frames and,
+  // written with it, in the store for the next start.
+  const bool changed = s.lists.Change([&](const InterfaceLists& current) {
+    auto lists = std::make_shared<InterfaceLists>(current);
+    AddressTable& table = lists->addresses;
+    const uint32_t count =
+        table.count < kMaxAddresses ? table.count : static_cast<uint32_t>(kMaxAddresses);
+    AddressEntry* target = nullptr;
+    for (uint32_t i = 0; i < count && !target; ++i)
+      if (table.entries[i].address == entry.address) target = &table.entries[i];
+    if (!target) return std::shared_ptr<InterfaceLists>();
+    target->portListLength = entry.portListLength;
+    std::memcpy(target->portList, entry.portList, sizeof entry.portList);
+    for (uint32_t i = 0; i < count; ++i) {
+      const AddressEntry& e = table.entries[i];
+      uint8_t value[1 + sizeof e.portList];
+      value[0] = e.portListLength;
+      std::memcpy(value + 1, e.portList, sizeof e.portList);
+      RegWriteValue(s.registry, kStoreSubkey, FormatIpv4(e.address), value, sizeof value);
+    }
+    return lists;
+  });
+  if (!changed) return StatusOnly(message, kPipeSetAddress);
   return StatusOnly(message, kPipeDone);
 }
 
@@ -318,8 +319,8 @@ size_t RemoveNeighborRequest(PipeState& s, Request& req, uint8_t* message) {
 }
 
 size_t PortReply(PipeState& s, uint8_t* message, uint32_t number) {
-  if (number == 0 || number > PortCount(s.agent)) return StatusOnly(message, kPipeDone);
-  const Port& port = s.agent.ports[number - 1];
+  if (number == 0 || number > PortCount(s.ports)) return StatusOnly(message, kPipeDone);
+  const Port& port = s.ports[number - 1];
   LocalPortRecord r{};
   r.number = number;
   r.adminStatus = port.adminStatus.load();
@@ -332,7 +333,7 @@ size_t PortReply(PipeState& s, uint8_t* message, uint32_t number) {
   r.portIdLength = 6;
   Mac mac = port.macAddress.load();
   std::memcpy(r.macAddress, mac.data(), 6);
-  const bool byName = s.agent.settings.Get().txPname != 0;
+  const bool byName = s.settings.Get().txPname != 0;
   CopyText(r.portDescription, byName ? port.ConnectionName() : port.Description());
   return DataReply(message, &r, sizeof r);
 }
@@ -348,14 +349,14 @@ size_t SetPort(PipeState& s, Request& req, uint8_t* message) {
   LocalPortRecord r;
   if (req.lengthField != kLocalPortRecordSize || !req.data.copy(&r, sizeof r))
     return StatusOnly(message, kPipeSetPort);
-  if (r.number == 0 || r.number > PortCount(s.agent)) return StatusOnly(message, kPipeSetPort);
-  Port& port = s.agent.ports[r.number - 1];
+  if (r.number == 0 || r.number > PortCount(s.ports)) return StatusOnly(message, kPipeSetPort);
+  Port& port = s.ports[r.number - 1];
   if (!port.macAddress.equals(r.macAddress)) return StatusOnly(message, kPipeSetPort);
   // Byte at offset 4 (the low byte of adminStatus) and byte at offset 12.
   const uint8_t admin = static_cast<uint8_t>(r.adminStatus & 0xFF);
   port.adminStatus = admin;
   port.tlvsTxEnable = r.tlvsTxEnable;
-  RegWriteNumber(s.agent.host.registry, kStoreSubkey, FormatMac(r.macAddress),
+  RegWriteNumber(s.registry, kStoreSubkey, FormatMac(r.macAddress),
                  uint32_t{r.tlvsTxEnable} * 256 + admin, kDefaultPortSwitches);
   return StatusOnly(message, kPipeDone);
 }
@@ -384,7 +385,7 @@ size_t WriteStoreValue(PipeState& s, Request& req, uint8_t* message) {
   // The store's subkeys are files of one folder: a name that could leave it, or
   // none at all, is not one.
   if (IsPlainSubkey(subkey)) {
-    RegistryStore& store = s.agent.host.registry;
+    RegistryStore& store = s.registry;
     if (textLength == 0)
       ok = RegWriteValue(store, subkey, name, nullptr, 0);
     else

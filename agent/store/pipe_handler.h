@@ -8,17 +8,25 @@
 #include <cstdint>
 #include <string_view>
 
-#include "agent/runtime/agent.h"
+#include "agent/state/interface_tables.h"
+#include "agent/state/port.h"
+#include "agent/state/settings_store.h"
 #include "agent/store/neighbor_table.h"
 #include "agent/store/pipe_server.h"
+#include "agent/store/worker_interfaces.h"
+#include "platform/registry_store.h"
 
 namespace torvane {
 
-// The parts of the agent a request reaches.
+// The parts of the agent a request reaches; all borrowed.
 struct PipeState {
-  Agent& agent;          // settings, ports, address lists, host (ini file, store, facts), wake
+  SettingsStore& settings;
+  PortTable& ports;
+  PublishedLists& lists;          // the host's addresses and their port lists
+  RegistryStore& registry;        // the agent's store
+  SettingsWriter& settingsFile;   // lldp.ini (code 2)
+  CycleRequests& cycles;          // LLDP-MED restarted by code 2
   NeighborTable& table;
-  std::string_view section = "lldp";
 };
 
 // Handles the request in `message` (`length` bytes received; the buffer holds

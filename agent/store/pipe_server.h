@@ -20,7 +20,7 @@
 #include <thread>
 #include <vector>
 
-#include "agent/runtime/agent.h"
+#include "agent/store/worker_interfaces.h"
 
 namespace torvane {
 

@@ -1,3 +1,0 @@
-#include "tests/support/noop_services.h"
-
-// The stand-ins are header-only; this file keeps the header compiled on its own.
