@@ -58,6 +58,30 @@ std::string VFormatText(const char* format, va_list args) {
   return out;
 }
 
+size_t Utf8SequenceLength(std::string_view s, size_t i) {
+  auto at = [&](size_t k) { return static_cast<uint8_t>(s[k]); };
+  auto cont = [&](size_t k) { return k < s.size() && (at(k) & 0xC0) == 0x80; };
+  if (i >= s.size()) return 0;
+  uint8_t b = at(i);
+  if (b < 0x80) return 1;
+  if (b >= 0xC2 && b <= 0xDF) return cont(i + 1) ? 2 : 0;
+  if (b >= 0xE0 && b <= 0xEF) {
+    if (!cont(i + 1) || !cont(i + 2)) return 0;
+    uint8_t b1 = at(i + 1);
+    if (b == 0xE0 && b1 < 0xA0) return 0;  // overlong
+    if (b == 0xED && b1 > 0x9F) return 0;  // surrogate
+    return 3;
+  }
+  if (b >= 0xF0 && b <= 0xF4) {
+    if (!cont(i + 1) || !cont(i + 2) || !cont(i + 3)) return 0;
+    uint8_t b1 = at(i + 1);
+    if (b == 0xF0 && b1 < 0x90) return 0;  // overlong
+    if (b == 0xF4 && b1 > 0x8F) return 0;  // above U+10FFFF
+    return 4;
+  }
+  return 0;
+}
+
 std::string FormatMac(const uint8_t mac[6]) {
   return FormatText("%2.2x:%2.2x:%2.2x:%2.2x:%2.2x:%2.2x", mac[0], mac[1], mac[2], mac[3], mac[4],
                     mac[5]);

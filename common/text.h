@@ -47,6 +47,12 @@ inline bool EqualsNoCase(std::string_view a, std::string_view b) {
   return true;
 }
 
+// Length of the valid UTF-8 sequence that starts at s[i] (1 for ASCII), or 0 when
+// none does: a stray continuation byte, a cut sequence, an overlong form, a
+// surrogate or a value above U+10FFFF. Texts from peers and agents are any bytes;
+// whoever prints them decides per sequence what to do with the invalid ones.
+size_t Utf8SequenceLength(std::string_view s, size_t i);
+
 // One number as the C library's %x (base 16) or %u (base 10) conversion reads it
 // at s[pos]: white space, an optional sign, for %x an optional "0x", at least one
 // digit. A value too large for the library's unsigned long becomes all ones; the

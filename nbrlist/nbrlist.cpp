@@ -89,6 +89,12 @@ constexpr Tag kTags[kColumnCount] = {
     {"lastUpdate", true}, {"capabilities", false}, {"discovered", true},      {"description", true},
     {"mode", true},       {"vLanId", false}};
 
+// The JSON names of columns 1 to 13: stable, whatever the other forms call them.
+constexpr const char* kJsonNames[kColumnCount] = {
+    "",           "interface",      "interface_address", "chassis_id",        "system_name",
+    "port_id",    "port_description", "port_address",    "last_update",       "capabilities",
+    "discovered", "system_description", "mode",          "vlan"};
+
 }  // namespace
 
 NbrlistOptions ParseNbrlistArguments(int argc, const char* const* argv) {
@@ -97,6 +103,8 @@ NbrlistOptions ParseNbrlistArguments(int argc, const char* const* argv) {
     std::string_view a = argv[i] ? argv[i] : "";
     if (IsSlashOption(a, 't')) {
       options.taggedFormat = true;
+    } else if (IsSlashOption(a, 'j')) {
+      options.jsonFormat = true;
     } else if (IsSlashOption(a, 'c')) {
       if (i == argc - 1) break;
       std::string_view next = argv[i + 1] ? argv[i + 1] : "";
@@ -137,16 +145,84 @@ std::string FormatNeighborLine(const Neighbor& record, const NbrlistOptions& opt
   return line;
 }
 
+std::string JsonString(std::string_view text) {
+  static const char kHex[] = "0123456789abcdef";
+  std::string out;
+  out.reserve(text.size() + 2);
+  out.push_back('"');
+  size_t i = 0;
+  while (i < text.size()) {
+    const uint8_t b = static_cast<uint8_t>(text[i]);
+    const size_t n = Utf8SequenceLength(text, i);
+    if (n > 1) {
+      out.append(text.substr(i, n));
+      i += n;
+      continue;
+    }
+    ++i;
+    if (b == '"' || b == '\\') {
+      out.push_back('\\');
+      out.push_back(static_cast<char>(b));
+    } else if (b >= 0x20 && b < 0x7F) {
+      out.push_back(static_cast<char>(b));
+    } else if (b < 0x80) {  // a control character
+      out += "\\u00";
+      out.push_back(kHex[b >> 4]);
+      out.push_back(kHex[b & 0x0F]);
+    } else {  // a byte of no valid sequence: the Latin-1 character of that number
+      out.push_back(static_cast<char>(0xC0 | (b >> 6)));
+      out.push_back(static_cast<char>(0x80 | (b & 0x3F)));
+    }
+  }
+  out.push_back('"');
+  return out;
+}
+
+std::string FormatNeighborJson(const Neighbor& record, const NbrlistOptions& options, SystemFacts& facts) {
+  std::string object = "{";
+  bool first = true;
+  for (int c = 1; c < kColumnCount; ++c) {
+    if (!(options.columnMask & (1u << c))) continue;
+    if (!first) object += ", ";
+    first = false;
+    object += '"';
+    object += kJsonNames[c];
+    object += "\": ";
+    // The same texts as the other forms; what they leave empty is absent.
+    if (c == 13) {
+      object += record.portVlanId ? std::to_string(record.portVlanId) : "null";
+      continue;
+    }
+    const std::string value = ColumnValue(record, c, facts);
+    object += value.empty() ? "null" : JsonString(value);
+  }
+  object += '}';
+  return object;
+}
+
 void PrintNeighbor(const Neighbor& record, const NbrlistOptions& options, NbrlistContext& ctx) {
   ctx.out(FormatNeighborLine(record, options, ctx.facts, ctx.now));
 }
 
 size_t ListNeighbors(PipeConnection& pipe, const NbrlistOptions& options, NbrlistContext& ctx) {
+  // The JSON document is one array whatever happens below: scripts parse it whole.
+  struct JsonFrame {
+    const NbrlistOptions& options;
+    NbrlistContext& ctx;
+    size_t& printed;
+    ~JsonFrame() {
+      if (options.jsonFormat) ctx.out(printed ? "\n]\n" : "[]\n");
+    }
+  };
+  size_t printed = 0;
+  JsonFrame frame{options, ctx, printed};
   Neighbor record;
   if (PipeQuery(pipe, kPipeGetNeighbor, 0, nullptr, sizeof record, &record) != 1) return 0;
-  size_t printed = 0;
   while (printed < kMaxRecords) {
-    PrintNeighbor(record, options, ctx);
+    if (options.jsonFormat)
+      ctx.out((printed ? ",\n  " : "[\n  ") + FormatNeighborJson(record, options, ctx.facts));
+    else
+      PrintNeighbor(record, options, ctx);
     ++printed;
     const uint64_t next = record.nextHandle;
     if (next == 0) break;
@@ -166,12 +242,18 @@ int RunNbrlist(int argc, const char* const* argv, PipeConnection& pipe, NbrlistC
     ctx.out("List LLDP agent neighbor table\n");
     ctx.out("    Options: /t - list entries in tagged format\n");
     ctx.out("    Options: /c n[,m,...] - list numbered columns only\n");
+    ctx.out("    Options: /j - list entries as one JSON array\n");
     return 1;
   }
   const NbrlistOptions options = ParseNbrlistArguments(argc, argv);
   AgentSettings settings;
   if (PipeQuery(pipe, kPipeGetSettings, 0, nullptr, sizeof settings, &settings) < 0) {
-    ctx.out("Service not active\n");
+    // A script reading JSON gets no document at all and the status 0, never a
+    // text it would take for one.
+    if (options.jsonFormat && ctx.err)
+      ctx.err("Service not active\n");
+    else
+      ctx.out("Service not active\n");
     return 0;
   }
   ListNeighbors(pipe, options, ctx);

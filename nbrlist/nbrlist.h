@@ -1,6 +1,7 @@
 // The neighbour lister: asks the running agent for its neighbour table over the
-// query pipe and prints each neighbour as one tab-separated row or as one tagged
-// line in the style of the event log, optionally only some columns.
+// query pipe and prints each neighbour as one tab-separated row, as one tagged
+// line in the style of the event log, or as one object of a JSON array,
+// optionally only some columns.
 #pragma once
 
 #include <cstddef>
@@ -18,6 +19,7 @@ namespace torvane {
 
 struct NbrlistOptions {
   bool taggedFormat = false;
+  bool jsonFormat = false;  // wins over taggedFormat
   uint32_t columnMask = 0;  // bit n: column n; all ones when no column was chosen
 };
 
@@ -33,11 +35,18 @@ struct NbrlistContext {
   SystemFacts& facts;
   time_t now;
   TextSink out;
+  TextSink err = {};  // standard error; may be empty
 };
 
 // One record's selected columns and the line end.
 std::string FormatNeighborLine(const Neighbor& record, const NbrlistOptions& options,
                                SystemFacts& facts, time_t now);
+// One record's selected columns as a JSON object, without a line end.
+std::string FormatNeighborJson(const Neighbor& record, const NbrlistOptions& options, SystemFacts& facts);
+// A text as a JSON string, quotes included: valid UTF-8 is kept, every byte that
+// is not part of a valid sequence is read as Latin-1, and quotes, backslashes and
+// control characters are escaped, so that any bytes give valid JSON.
+std::string JsonString(std::string_view text);
 void PrintNeighbor(const Neighbor& record, const NbrlistOptions& options, NbrlistContext& ctx);
 // Pages through the table by handle, printing each record as it arrives; returns
 // how many were printed.

@@ -275,7 +275,7 @@ std::unique_ptr<RegistryStore> MakeFileRegistry(std::string root) {
 
 std::string DefaultRegistryRoot() {
   const char* env = std::getenv("TORVANE_REGISTRY");
-  return env && *env ? std::string(env) : std::string("/var/lib/torvane");
+  return env && *env ? std::string(env) : std::string(kRegistryRoot);
 }
 
 std::optional<RegValue> MemoryRegistry::Read(std::string_view subkey, std::string_view name) {

@@ -48,7 +48,8 @@ class RegistryStore {
 // of each change is serialised between threads and processes and replaces the
 // subkey's file atomically. Delete of a value that is not there is a failure.
 std::unique_ptr<RegistryStore> MakeFileRegistry(std::string root);
-// The root named by $TORVANE_REGISTRY, else /var/lib/torvane.
+constexpr const char* kRegistryRoot = "/var/lib/torvane";
+// The root named by $TORVANE_REGISTRY, else kRegistryRoot.
 std::string DefaultRegistryRoot();
 
 class MemoryRegistry : public RegistryStore {

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "common/text.h"
+
 namespace torvane {
 
 std::string FormatIpv4(const uint8_t address[4]) {
@@ -90,34 +92,6 @@ std::string FormatTimestamp(LocalTimeSource& clock, time_t t) {
   size_t n = std::strftime(buffer, sizeof buffer, "%Y-%m-%d %H:%M:%S", &local);
   return std::string(buffer, n) + ZoneOffsetText(gmtoff);
 }
-
-namespace {
-
-// Length of the valid UTF-8 sequence that starts at s[i], or 0 when none does
-// (overlong forms, surrogates and values above U+10FFFF are not valid).
-size_t Utf8SequenceLength(std::string_view s, size_t i) {
-  auto at = [&](size_t k) { return static_cast<uint8_t>(s[k]); };
-  auto cont = [&](size_t k) { return k < s.size() && (at(k) & 0xC0) == 0x80; };
-  uint8_t b = at(i);
-  if (b >= 0xC2 && b <= 0xDF) return cont(i + 1) ? 2 : 0;
-  if (b >= 0xE0 && b <= 0xEF) {
-    if (!cont(i + 1) || !cont(i + 2)) return 0;
-    uint8_t b1 = at(i + 1);
-    if (b == 0xE0 && b1 < 0xA0) return 0;  // overlong
-    if (b == 0xED && b1 > 0x9F) return 0;  // surrogate
-    return 3;
-  }
-  if (b >= 0xF0 && b <= 0xF4) {
-    if (!cont(i + 1) || !cont(i + 2) || !cont(i + 3)) return 0;
-    uint8_t b1 = at(i + 1);
-    if (b == 0xF0 && b1 < 0x90) return 0;  // overlong
-    if (b == 0xF4 && b1 > 0x8F) return 0;  // above U+10FFFF
-    return 4;
-  }
-  return 0;
-}
-
-}  // namespace
 
 std::string SanitizeText(std::string_view text) {
   std::string out;

@@ -245,7 +245,7 @@ int ReportStatus(ServiceEnvironment& env, uint32_t state, uint32_t exitCode, uin
   return 0;
 }
 
-std::string UnitFileText(const ServiceEnvironment& env) {
+std::string UnitFileText(const ServiceEnvironment& env, std::string_view heading) {
   std::string paths;
   std::vector<std::string> seen;
   for (const auto& p : env.writablePaths) {
@@ -262,9 +262,10 @@ std::string UnitFileText(const ServiceEnvironment& env) {
   const std::string caps = "CAP_NET_RAW CAP_NET_ADMIN CAP_SETUID CAP_SETGID";
 
   std::string t;
-  t += "# Written by \"lldp -install\"; \"lldp -remove\" stops, disables and deletes it.\n";
+  t += std::string(heading) + "\n";
   t += "[Unit]\n";
   t += std::string("Description=") + kServiceDescription + "\n";
+  t += "Documentation=man:lldp(8) man:lldp.ini(5)\n";
   t += "After=network.target\n\n";
   t += "[Service]\n";
   t += "Type=notify\n";
@@ -470,24 +471,46 @@ int ServiceEntry(int argc, char** argv, ServiceEnvironment& env) {
   return ServiceMain(env, argc, argv);
 }
 
+std::string ResolvedFile(const std::string& path) {
+  char* resolved = ::realpath(path.c_str(), nullptr);
+  if (!resolved) return path;
+  std::string target = resolved;
+  std::free(resolved);
+  return target;
+}
+
+std::vector<std::string> ServiceWritablePaths(const std::string& executablePath,
+                                              const std::string& settingsFile,
+                                              const std::string& settingsText,
+                                              const std::string& registryRoot,
+                                              const std::string& pipePath) {
+  std::vector<std::string> paths;
+  const std::string folder = FolderOf(executablePath);
+  if (!folder.empty()) paths.push_back(folder);
+  paths.push_back(registryRoot);
+  const std::string settingsFolder = FolderOf(settingsFile);
+  if (!settingsFolder.empty() && settingsFolder != folder) paths.push_back(settingsFolder);
+  if (auto dir = IniLookup(settingsText, "lldp", "Directory"); dir && !dir->empty() && (*dir)[0] == '/')
+    paths.push_back(*dir);
+  paths.push_back(FolderOf(pipePath));
+  paths.push_back("/run");
+  return paths;
+}
+
 void FillServiceEnvironment(ServiceEnvironment& env) {
   if (const char* dir = std::getenv("TORVANE_UNIT_DIR"); dir && *dir) env.unitDir = dir;
   char exe[4096];
   ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
   if (n > 0) env.executablePath.assign(exe, static_cast<size_t>(n));
   const std::string folder = FolderOf(env.executablePath);
-  env.writablePaths.clear();
-  if (!folder.empty()) env.writablePaths.push_back(folder);
-  env.writablePaths.push_back(DefaultRegistryRoot());
+  std::string settingsFile, settingsText;
   if (!folder.empty()) {
+    settingsFile = ResolvedFile(folder + "/lldp.ini");
     auto profile = MakeFileProfile();
-    if (auto text = profile->Load(folder + "/lldp.ini")) {
-      if (auto dir = IniLookup(*text, "lldp", "Directory"); dir && !dir->empty() && (*dir)[0] == '/')
-        env.writablePaths.push_back(*dir);
-    }
+    settingsText = profile->Load(settingsFile).value_or("");
   }
-  env.writablePaths.push_back(FolderOf(PipePath()));
-  env.writablePaths.push_back("/run");
+  env.writablePaths =
+      ServiceWritablePaths(env.executablePath, settingsFile, settingsText, DefaultRegistryRoot(), PipePath());
   env.environment.clear();
   for (const char* name : {"TORVANE_PIPE", "TORVANE_REGISTRY"}) {
     if (const char* v = std::getenv(name); v && *v) env.environment.push_back(std::string(name) + "=" + v);

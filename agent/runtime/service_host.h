@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/console.h"
@@ -18,6 +19,9 @@ constexpr const char* kServiceName = "LLDPagent";
 constexpr const char* kServiceDisplayName = "LLDP Agent";
 constexpr const char* kServiceDescription = "802.1AB Link Layer Discovery Protocol Agent";
 constexpr const char* kDefaultUnitDir = "/etc/systemd/system";
+// The first line of the unit that "-install" writes.
+constexpr const char* kInstalledUnitHeading =
+    "# Written by \"lldp -install\"; \"lldp -remove\" stops, disables and deletes it.";
 
 // The states a service reports (the values the service manager of the original
 // platform used, kept so that logs and traces read the same).
@@ -90,8 +94,22 @@ int ReportStatus(ServiceEnvironment& env, uint32_t state, uint32_t exitCode, uin
 void ReportError(ServiceEnvironment& env, const std::string& text);
 // The last error as "<text> (0x<code>)", or "" when there is none.
 std::string LastErrorText(int error);
-// The unit file's text for the agent at `executablePath`.
-std::string UnitFileText(const ServiceEnvironment& env);
+// The unit file's text for the agent at `executablePath`, below a comment line.
+std::string UnitFileText(const ServiceEnvironment& env, std::string_view heading = kInstalledUnitHeading);
+
+// The folders the service writes besides /run, for an agent at `executablePath`
+// whose lldp.ini (beside it) resolves to `settingsFile` and holds `settingsText`:
+// the agent's own folder; the value store; the folder of the settings file when
+// lldp.ini is a link to another folder (a settings write replaces the file there,
+// through a temporary file beside it); the log folder lldp.ini names (Directory,
+// when absolute); the query pipe's folder; /run.
+std::vector<std::string> ServiceWritablePaths(const std::string& executablePath,
+                                              const std::string& settingsFile,
+                                              const std::string& settingsText,
+                                              const std::string& registryRoot,
+                                              const std::string& pipePath);
+// The file `path` leads to when it is a link (followed to its end), else `path`.
+std::string ResolvedFile(const std::string& path);
 
 void InstallService(ServiceEnvironment& env);
 void RemoveService(ServiceEnvironment& env);

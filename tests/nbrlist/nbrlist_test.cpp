@@ -152,7 +152,8 @@ TEST_F(NbrlistTest, UsageText) {
   EXPECT_EQ(out,
             "nbrlist for Linux\nWritten by Torvane\nList LLDP agent neighbor table\n"
             "    Options: /t - list entries in tagged format\n"
-            "    Options: /c n[,m,...] - list numbered columns only\n");
+            "    Options: /c n[,m,...] - list numbered columns only\n"
+            "    Options: /j - list entries as one JSON array\n");
   EXPECT_EQ(Run({"/t", "/?"}), 1);  // only as the first argument
   EXPECT_NE(out.find("event=lldp"), std::string::npos);
 }
@@ -195,6 +196,58 @@ TEST_F(NbrlistTest, WireTextsStayInTheirFieldsAndLoseControlCharacters) {
   std::string description(128, 'D');
   description[5] = '?';
   EXPECT_EQ(out, std::string(67, 'C') + "\tevil?[2J?second line?\tp?1?x\tcaf\xc3\xa9\t" + description + "\t\n");
+}
+
+TEST_F(NbrlistTest, JsonFormHoldsTheTableValuesWithAbsentOnesNull) {
+  EXPECT_EQ(Run({"/j"}), 1);
+  EXPECT_EQ(out,
+            "[\n"
+            "  {\"interface\": \"eth0\", \"interface_address\": \"10.0.0.5\", \"chassis_id\": \"02000000aa11\", "
+            "\"system_name\": \"switch-a\", \"port_id\": \"ge-0/0/17\", \"port_description\": \"uplink 17\", "
+            "\"port_address\": \"10.0.0.99\", \"last_update\": \"2023-11-14 23:13:50\", \"capabilities\": \"Br\", "
+            "\"discovered\": \"2023-11-14 23:13:20\", \"system_description\": \"Switch OS 1.0\", "
+            "\"mode\": \"1000M FD\", \"vlan\": 100},\n"
+            "  {\"interface\": \"eth1\", \"interface_address\": null, \"chassis_id\": \"53455030303131\", "
+            "\"system_name\": \"phone-b\", \"port_id\": \"Port 1\", \"port_description\": \"uplink 18\", "
+            "\"port_address\": null, \"last_update\": \"2023-11-14 23:14:50\", \"capabilities\": \"BT\", "
+            "\"discovered\": \"2023-11-14 23:14:20\", \"system_description\": \"Switch OS 1.0\", "
+            "\"mode\": \"100M \", \"vlan\": null}\n"
+            "]\n");
+  // Columns chosen as for the other forms; /j wins over /t.
+  EXPECT_EQ(Run({"/t", "-j", "/c", "13,4"}), 1);
+  EXPECT_EQ(out, "[\n  {\"system_name\": \"switch-a\", \"vlan\": 100},\n  {\"system_name\": \"phone-b\", \"vlan\": null}\n]\n");
+  f.table.ClearNeighbors();
+  EXPECT_EQ(Run({"/j"}), 1);
+  EXPECT_EQ(out, "[]\n");
+}
+
+TEST_F(NbrlistTest, JsonStringsStayValidWhateverTheBytes) {
+  const struct {
+    std::string text;
+    const char* json;
+  } cases[] = {
+      {"plain", "\"plain\""},
+      {"q\"b\\s/", "\"q\\\"b\\\\s/\""},
+      {std::string("nul\0tab\t\x1f\x7f", 10), "\"nul\\u0000tab\\u0009\\u001f\\u007f\""},
+      {"caf\xc3\xa9 \xe2\x82\xac", "\"caf\xc3\xa9 \xe2\x82\xac\""},  // valid UTF-8 kept
+      {"latin \xe9\xff", "\"latin \xc3\xa9\xc3\xbf\""},                  // stray bytes read as Latin-1
+      {"cut \xe2\x82", "\"cut \xc3\xa2\xc2\x82\""},                       // a sequence cut short
+      {"surrogate \xed\xa0\x80", "\"surrogate \xc3\xad\xc2\xa0\xc2\x80\""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(JsonString(c.text), c.json) << c.text;
+}
+
+TEST_F(NbrlistTest, JsonWithoutAnAgentPrintsNoDocument) {
+  pipe->Stop();
+  std::string err;
+  PipeConnection connection;
+  NbrlistContext ctx{f.facts, kNow, [this](std::string_view t) { out.append(t); },
+                     [&err](std::string_view t) { err.append(t); }};
+  std::vector<const char*> args{"nbrlist", "/j"};
+  out.clear();
+  EXPECT_EQ(RunNbrlist(2, args.data(), connection, ctx), 0);
+  EXPECT_EQ(out, "");
+  EXPECT_EQ(err, "Service not active\n");
 }
 
 TEST_F(NbrlistTest, TheProgramEndToEnd) {

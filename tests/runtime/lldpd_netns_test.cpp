@@ -2,7 +2,9 @@
 // Our agent and lldpd on the two ends of a veth pair, each in a namespace of its
 // own: each learns the other by LLDP, lldpd's CDP makes our agent answer with CDP,
 // each forgets the other at once when the other stops, and the event log holds
-// the start line and the discovery line of lldpd.
+// the start line and the discovery line of lldpd. `nbrlist /j` lists lldpd and a
+// neighbour whose texts hold control and non-ASCII bytes as JSON that parsers
+// take, with the values of the table form.
 //
 // The order of the start matters: lldpd sends one CDP frame when it starts and
 // its first LLDP frame only at its first regular transmission. The test starts
@@ -28,6 +30,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/text.h"
 #include "tests/support/netns_lab.h"
 
 namespace torvane {
@@ -207,6 +210,107 @@ std::optional<TaggedLine> ParseTagged(const std::string& line) {
   return t;
 }
 
+// ---- the JSON form of nbrlist ----
+
+// The members of one object of `nbrlist /j`, in order; a null value is nullopt.
+using JsonObject = std::vector<std::pair<std::string, std::optional<std::string>>>;
+
+const std::vector<std::string> kJsonNames = {
+    "interface",    "interface_address", "chassis_id",   "system_name",        "port_id",
+    "port_description", "port_address",  "last_update",  "capabilities",       "discovered",
+    "system_description", "mode",        "vlan"};
+
+// Both parsers print each object as one line: its members joined by 0x1D, each
+// "name 0x1F value", a null value as 0x1E (no sanitized text holds these).
+constexpr char kPythonObjects[] = R"py(import json, sys
+with open(sys.argv[1], encoding="utf-8") as f:
+    document = json.load(f)
+assert isinstance(document, list)
+out = sys.stdout.buffer
+for o in document:
+    members = [k + "\x1f" + ("\x1e" if v is None else str(v)) for k, v in o.items()]
+    out.write("\x1d".join(members).encode("utf-8") + b"\n")
+)py";
+constexpr char kJqObjects[] =
+    R"jq(.[] | to_entries | map(.key + "\u001f" + (if .value == null then "\u001e" else (.value | tostring) end)) | join("\u001d"))jq";
+
+std::vector<std::string> Split(const std::string& text, char separator) {
+  std::vector<std::string> parts;
+  size_t start = 0;
+  for (;;) {
+    size_t end = text.find(separator, start);
+    parts.push_back(text.substr(start, end == std::string::npos ? std::string::npos : end - start));
+    if (end == std::string::npos) return parts;
+    start = end + 1;
+  }
+}
+
+std::vector<JsonObject> ParseObjectLines(const std::string& text) {
+  std::vector<JsonObject> objects;
+  for (const std::string& line : Lines(text)) {
+    JsonObject o;
+    for (const std::string& member : Split(line, '\x1d')) {
+      size_t us = member.find('\x1f');
+      if (us == std::string::npos) return {};
+      std::string value = member.substr(us + 1);
+      o.emplace_back(member.substr(0, us), value == "\x1e" ? std::nullopt : std::optional(value));
+    }
+    objects.push_back(o);
+  }
+  return objects;
+}
+
+std::vector<std::string> NamesOf(const JsonObject& o) {
+  std::vector<std::string> names;
+  for (const auto& [name, value] : o) names.push_back(name);
+  return names;
+}
+
+// A cell of the table form as the JSON form writes its text: valid UTF-8 as it
+// is, any other byte the character of the same number.
+std::string AsJsonText(const std::string& cell) {
+  std::string out;
+  for (size_t i = 0; i < cell.size();) {
+    size_t n = Utf8SequenceLength(cell, i);
+    if (n > 0) {
+      out.append(cell, i, n);
+      i += n;
+      continue;
+    }
+    const auto b = static_cast<unsigned char>(cell[i++]);
+    out.push_back(static_cast<char>(0xC0 | (b >> 6)));
+    out.push_back(static_cast<char>(0x80 | (b & 0x3F)));
+  }
+  return out;
+}
+
+Bytes Tlv(unsigned type, const std::string& body) {
+  Bytes t = {static_cast<uint8_t>((type << 1) | (body.size() >> 8)), static_cast<uint8_t>(body.size())};
+  t.insert(t.end(), body.begin(), body.end());
+  return t;
+}
+
+// An LLDP frame whose texts hold what a careless or hostile peer may send:
+// control characters, quotes and backslashes, valid UTF-8 (two, three and four
+// octets, and a C1 control written as UTF-8) and octets of no valid sequence.
+// Its management address lies in our subnet; it carries a port VLAN and a MAU type.
+Bytes HostileLldpFrame(const Bytes& src) {
+  Bytes t;
+  auto add = [&t](const Bytes& tlv) { t.insert(t.end(), tlv.begin(), tlv.end()); };
+  add(Tlv(1, std::string("\x06" "eth\x1b" "[0m\xff")));               // chassis ID, interface name
+  add(Tlv(2, std::string("\x05" "port\t\"1\"\\")));                     // port ID, interface name
+  add(Tlv(3, std::string("\x00\x78", 2)));                              // TTL 120
+  add(Tlv(4, std::string("descr \x01\x7f" " caf\xc3\xa9 \xe9t\xe9")));  // port description
+  add(Tlv(5, std::string("name\"with\\quotes\n")));                     // system name
+  add(Tlv(6, std::string("\xc2\x85 C1, \xe2\x82\xac euro, \xf0\x9f\x98\x80 emoji, \x80 stray, \xfe stray")));
+  add(Tlv(7, std::string("\x00\x14\x00\x10", 4)));  // bridge and router supported, router enabled
+  add(Tlv(8, std::string("\x05\x01\x0a\x5f\x00\x03\x02\x00\x00\x00\x01\x00", 12)));  // 10.95.0.3
+  add(Tlv(127, std::string("\x00\x80\xc2\x01\x00\x2a", 6)));                         // port VLAN 42
+  add(Tlv(127, std::string("\x00\x12\x0f\x01\x03\x80\x00\x00\x1e", 9)));             // MAU 30: 1000 Mb/s FD
+  add(Tlv(0, ""));
+  return EthernetFrame(MacBytes("01:80:c2:00:00:0e"), src, 0x88CC, t);
+}
+
 class LldpdNetns : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -297,6 +401,19 @@ class LldpdNetns : public ::testing::Test {
   }
   std::string OurRawNeighbors() {
     return lab->Capture(nsOurs, "TORVANE_PIPE=" + dir + "/pipe " + lister + " /t");
+  }
+  // `nbrlist ARGS` with its standard output into `file` (in the test's folder);
+  // true when it ended with status 1 (a listing).
+  bool ListTo(const std::string& args, const std::string& file) {
+    return lab->ShIn(nsOurs, "TORVANE_PIPE=" + dir + "/pipe " + lister + " " + args + " > " + dir + "/" +
+                                 file + "; test $? -eq 1");
+  }
+  // The plain form's rows, each split into its cells.
+  std::vector<std::vector<std::string>> TableRows() {
+    std::vector<std::vector<std::string>> rows;
+    for (const std::string& line : Lines(lab->Capture(nsOurs, "TORVANE_PIPE=" + dir + "/pipe " + lister)))
+      rows.push_back(Split(line, '\t'));
+    return rows;
   }
 
   std::string EventLog() {
@@ -526,6 +643,118 @@ TEST_F(LldpdNetns, LearnEachOtherAnswerCdpAndForgetOnStop) {
   EXPECT_EQ(AgentOutput().find("AddressSanitizer"), std::string::npos) << AgentOutput();
   EXPECT_EQ(AgentOutput().find("runtime error"), std::string::npos) << AgentOutput();
   std::printf("timing: whole test %.1f s\n", Seconds(Clock::now() - lldpdStart));
+}
+
+// `nbrlist /j` with lldpd and with a neighbour of hostile texts: python3's json
+// module (and jq, where installed) take the document, and it holds what the
+// table form shows, under the stable names, nulls for empty cells, the VLAN as a
+// number; /c keeps only the chosen members.
+TEST_F(LldpdNetns, JsonListingParsesAndHoldsTheTableFormsValues) {
+  if (access("/usr/bin/python3", X_OK) != 0) GTEST_SKIP() << "/usr/bin/python3 is needed";
+  const bool haveJq = std::system("command -v jq >/dev/null 2>&1") == 0;
+
+  agent = StartAgent();
+  ASSERT_GT(agent, 0);
+  ASSERT_TRUE(Eventually([&] { return AgentOutput().find("lldp sent") != std::string::npos; }, 15s))
+      << AgentOutput();
+  lldpd = lab->Spawn(nsPeer, {"lldpd", "-d", "-O", dir + "/lldpd/empty.conf", "-u", socket, "-I", kPeerIf},
+                     {}, dir + "/lldpd.out");
+  ASSERT_GT(lldpd, 0);
+  // lldpd sends its first LLDP frame at once when asked to, once it runs.
+  const auto deadline = Clock::now() + 20s;
+  while (Clock::now() < deadline && TableRows().empty()) {
+    lab->ShIn(nsPeer, "lldpcli -u " + socket + " update >/dev/null 2>&1");
+    Eventually([&] { return !TableRows().empty(); }, 1s);
+  }
+  ASSERT_EQ(TableRows().size(), 1u) << "our agent did not list lldpd\n" << OurRawNeighbors();
+
+  const Bytes hostileMac = MacBytes("02:54:76:00:00:01");
+  bool sent = false;
+  {
+    NamespaceThread peer(nsPeer, false);
+    ASSERT_TRUE(peer.ok());
+    ASSERT_TRUE(peer.Call([&] {
+      RawPort port(kPeerIf);
+      sent = port.ok() && port.Send(HostileLldpFrame(hostileMac));
+    }));
+  }
+  ASSERT_TRUE(sent);
+  ASSERT_TRUE(Eventually([&] { return TableRows().size() == 2; }, 5s)) << OurRawNeighbors();
+
+  ASSERT_TRUE(ListTo("/j", "all.json")) << AgentOutput();
+  ASSERT_TRUE(ListTo("/j /c 1,4,13", "some.json"));
+  const std::vector<std::vector<std::string>> table = TableRows();
+  ASSERT_EQ(table.size(), 2u);
+
+  std::ofstream(dir + "/objects.py") << kPythonObjects;
+  std::ofstream(dir + "/objects.jq") << kJqObjects;
+  EXPECT_TRUE(lab->ShIn(nsOurs, "/usr/bin/python3 -m json.tool " + dir + "/all.json >/dev/null"))
+      << ReadFile(dir + "/all.json");
+  EXPECT_TRUE(lab->ShIn(nsOurs, "/usr/bin/python3 -m json.tool " + dir + "/some.json >/dev/null"));
+  const std::string pythonAll = lab->Capture(nsOurs, "/usr/bin/python3 " + dir + "/objects.py " + dir + "/all.json");
+  const std::vector<JsonObject> all = ParseObjectLines(pythonAll);
+  const std::vector<JsonObject> some =
+      ParseObjectLines(lab->Capture(nsOurs, "/usr/bin/python3 " + dir + "/objects.py " + dir + "/some.json"));
+  if (haveJq) {
+    // A second parser reads the same document the same way.
+    EXPECT_EQ(lab->Capture(nsOurs, "jq -r -f " + dir + "/objects.jq " + dir + "/all.json"), pythonAll);
+    EXPECT_TRUE(lab->ShIn(nsOurs, "jq -e '[.[].vlan | type] == [\"null\", \"number\"]' " + dir + "/all.json"));
+  } else {
+    std::printf("jq is not installed: only python3 read the document\n");
+  }
+  ASSERT_EQ(all.size(), 2u) << ReadFile(dir + "/all.json");
+  ASSERT_EQ(some.size(), 2u) << ReadFile(dir + "/some.json");
+
+  // Every cell of the table, as the JSON form writes texts; empty cells are null.
+  for (size_t n = 0; n < 2; ++n) {
+    ASSERT_EQ(NamesOf(all[n]), kJsonNames);
+    ASSERT_EQ(table[n].size(), 13u);
+    for (size_t c = 0; c < 13; ++c) {
+      const auto& value = all[n][c].second;
+      if (table[n][c].empty())
+        EXPECT_FALSE(value) << kJsonNames[c] << " of neighbour " << n << ": " << *value;
+      else
+        EXPECT_EQ(value.value_or("(null)"), AsJsonText(table[n][c])) << kJsonNames[c] << " of neighbour " << n;
+    }
+    EXPECT_EQ(NamesOf(some[n]), (std::vector<std::string>{"interface", "system_name", "vlan"}));
+    EXPECT_EQ(some[n], (JsonObject{all[n][0], all[n][3], all[n][12]}));
+  }
+
+  // lldpd as it says it is.
+  const KeyValues peerSelf = ParseKeyValues(Lldpcli("show interfaces"), std::string("lldp.") + kPeerIf + ".");
+  const JsonObject& lldpdRow = all[0];
+  EXPECT_EQ(lldpdRow[0].second, std::optional<std::string>(kOurIf));
+  EXPECT_EQ(lldpdRow[2].second, std::optional(HexId(First(peerSelf, "port.mac"))));
+  EXPECT_EQ(lldpdRow[3].second, std::optional(First(peerSelf, "chassis.name")));
+  EXPECT_EQ(lldpdRow[5].second, std::optional(First(peerSelf, "port.descr")));
+  EXPECT_EQ(lldpdRow[10].second, std::optional(First(peerSelf, "chassis.descr")));
+  EXPECT_FALSE(lldpdRow[12].second);  // no VLAN
+  // The hostile texts: control characters as '?', UTF-8 kept (a C1 control in
+  // UTF-8 as '?'), stray octets as the characters of their numbers (a stray C1
+  // octet as '?').
+  const JsonObject& hostile = all[1];
+  const std::vector<std::pair<size_t, std::string>> expected = {
+      {0, "tvl0"},
+      {1, "10.95.0.1"},
+      {2, "eth?[0m\u00ff"},
+      {3, "name\"with\\quotes?"},
+      {4, "port?\"1\"\\"},
+      {5, "descr ?? caf\u00e9 \u00e9t\u00e9"},
+      {6, "10.95.0.3"},
+      {8, "bR"},
+      {10, "? C1, \u20ac euro, \U0001F600 emoji, ? stray, \u00fe stray"},
+      {11, "1000M FD"},
+      {12, "42"},
+  };
+  for (const auto& [c, text] : expected) EXPECT_EQ(hostile[c].second, std::optional(text)) << kJsonNames[c];
+  EXPECT_TRUE(HasShape(hostile[7].second.value_or(""), kLocalTimeShape)) << hostile[7].second.value_or("null");
+  EXPECT_EQ(hostile[9].second, hostile[7].second);  // discovered with its first frame
+  // The table form keeps the bytes: the stray octet 0xfe as it came.
+  EXPECT_NE(table[1][10].find("\xfe stray"), std::string::npos);
+
+  ASSERT_TRUE(StopAgent()) << AgentOutput();
+  EXPECT_EQ(AgentOutput().find("AddressSanitizer"), std::string::npos) << AgentOutput();
+  EXPECT_EQ(AgentOutput().find("runtime error"), std::string::npos) << AgentOutput();
 }
 
 }  // namespace

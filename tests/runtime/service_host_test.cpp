@@ -92,7 +92,8 @@ TEST_F(ServiceHostTest, InstallWritesEnablesAndStartsTheUnit) {
   EXPECT_NE(unit.find("\nType=notify\n"), std::string::npos);
   EXPECT_NE(unit.find("\nExecStart=/opt/torvane/lldp\n"), std::string::npos);
   EXPECT_NE(unit.find("\nRestart=on-failure\n"), std::string::npos);
-  EXPECT_NE(unit.find("\nDescription=802.1AB Link Layer Discovery Protocol Agent\n"), std::string::npos);
+  EXPECT_NE(unit.find("\nDescription=802.1AB Link Layer Discovery Protocol Agent\nDocumentation=man:lldp(8) man:lldp.ini(5)\n"),
+            std::string::npos);
   EXPECT_NE(unit.find("\nCapabilityBoundingSet=CAP_NET_RAW CAP_NET_ADMIN CAP_SETUID CAP_SETGID\n"),
             std::string::npos);
   EXPECT_NE(unit.find("\nRestrictAddressFamilies=AF_UNIX AF_PACKET AF_NETLINK AF_INET AF_INET6\n"),
@@ -249,6 +250,50 @@ TEST_F(ServiceHostTest, UnknownArgumentOutsideTheManagerPrintsUsageAndReportsThe
             "This may take several seconds.  Please wait.\n");
   ASSERT_EQ(sink.events.size(), 1u);
   EXPECT_EQ(sink.events[0], "LLDPagent error: 1 | StartServiceCtrlDispatcher failed.");
+}
+
+// The unit's writable folders: where each piece of the agent's state lives.
+TEST(ServiceWritablePathsTest, EveryFolderTheAgentWrites) {
+  struct Case {
+    const char* what;
+    std::string settingsFile, settingsText, pipe;
+    std::vector<std::string> expected;
+  };
+  const Case cases[] = {
+      {"all beside the agent", "/opt/torvane/lldp.ini", "", "/run/torvane_lldp",
+       {"/opt/torvane", "/var/lib/torvane", "/run", "/run"}},
+      // The package's layout: lldp.ini a link into /etc, the log in /var/log.
+      {"settings elsewhere, log folder named", "/etc/torvane/lldp.ini",
+       "[lldp]\nDirectory=/var/log/torvane/\n", "/run/torvane_lldp",
+       {"/opt/torvane", "/var/lib/torvane", "/etc/torvane", "/var/log/torvane/", "/run", "/run"}},
+      {"a relative log folder names nothing", "/opt/torvane/lldp.ini", "[LLDP]\ndirectory=logs/\n",
+       "/run/torvane_lldp", {"/opt/torvane", "/var/lib/torvane", "/run", "/run"}},
+      {"a Directory of another section names nothing", "/opt/torvane/lldp.ini",
+       "[other]\nDirectory=/srv/log/\n", "/tmp/p/pipe", {"/opt/torvane", "/var/lib/torvane", "/tmp/p", "/run"}},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(ServiceWritablePaths("/opt/torvane/lldp", c.settingsFile, c.settingsText, "/var/lib/torvane", c.pipe),
+              c.expected)
+        << c.what;
+  }
+}
+
+TEST(ServiceWritablePathsTest, ResolvedFileFollowsLinksToTheirEnd) {
+  ScratchDir dir;
+  ASSERT_EQ(mkdir((dir / "etc").c_str(), 0755), 0);
+  ASSERT_TRUE(WriteWholeFile(dir / "etc/lldp.ini", "[lldp]\n"));
+  ASSERT_EQ(symlink((dir / "etc/lldp.ini").c_str(), (dir / "middle.ini").c_str()), 0);
+  ASSERT_EQ(symlink("middle.ini", (dir / "lldp.ini").c_str()), 0);
+  ASSERT_EQ(symlink((dir / "gone.ini").c_str(), (dir / "dangling.ini").c_str()), 0);
+  char* real = realpath(dir.path().c_str(), nullptr);
+  ASSERT_NE(real, nullptr);
+  const std::string root = real;
+  free(real);
+  EXPECT_EQ(ResolvedFile(dir / "lldp.ini"), root + "/etc/lldp.ini");
+  EXPECT_EQ(ResolvedFile(root + "/etc/lldp.ini"), root + "/etc/lldp.ini");
+  // Nothing to follow to: the name itself.
+  EXPECT_EQ(ResolvedFile(dir / "dangling.ini"), dir / "dangling.ini");
+  EXPECT_EQ(ResolvedFile(dir / "missing.ini"), dir / "missing.ini");
 }
 
 TEST(LastErrorTextTest, TextAndCode) {
