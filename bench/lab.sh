@@ -142,8 +142,11 @@ lab_start_lldpd() {
   ip netns exec "$rx_ns" lldpd -d -u "$lldpd_sock" -I rx0 "$@" > "$lldpd_out" 2>&1 &
   lldpd_pid=$!
   lab_pids+=("$lldpd_pid")
+  # Configured only once lldpd's own lldpcli has resumed it: a configure sent
+  # earlier writes back the paused state it read and leaves lldpd paused.
   for _ in $(seq 1 100); do
-    lldpcli_ show interfaces 2>/dev/null | grep -q "rx0" && break
+    lldpcli_ show interfaces 2>/dev/null | grep -q "rx0" &&
+      grep -q "lldpd should resume operations" "$lldpd_out" && break
     kill -0 "$lldpd_pid" 2>/dev/null || { echo "lldpd did not start:"; tail "$lldpd_out"; exit 1; }
     sleep 0.1
   done

@@ -155,6 +155,7 @@ class NbrmibNetns : public ::testing::TestWithParam<Host> {
     lldpd = lab->Spawn(nsPeer, {"lldpd", "-d", "-O", dir + "/lldpd/empty.conf", "-u", lldpdSocket, "-I", kPeerIf},
                        {}, dir + "/lldpd.out");
     ASSERT_GT(lldpd, 0);
+    ASSERT_TRUE(LldpdResumed(dir + "/lldpd.out"));
     agent = StartAgent();
     ASSERT_GT(agent, 0);
     ASSERT_TRUE(StartSnmpd());

@@ -100,6 +100,8 @@ class LldpdSubagent : public ::testing::Test {
                         {}, dir + "/lldpd-v.out");
     ASSERT_GT(peer, 0);
     ASSERT_GT(viewer, 0);
+    ASSERT_TRUE(LldpdResumed(dir + "/lldpd-p.out")) << testing::read_file(dir + "/lldpd-p.out");
+    ASSERT_TRUE(LldpdResumed(dir + "/lldpd-v.out")) << testing::read_file(dir + "/lldpd-v.out");
     ASSERT_TRUE(Eventually([&] { return PeerCli("show interfaces").find(kPeerIf) != std::string::npos; }, 10s))
         << testing::read_file(dir + "/lldpd-p.out");
     // What the neighbour advertises, set here so that each field is known.

@@ -89,6 +89,7 @@ class NbrmibView : public ::testing::Test {
     lldpd = lab->Spawn(nsPeer, {"lldpd", "-d", "-O", dir + "/lldpd/empty.conf", "-u", lldpdSocket, "-I", kPeerIf},
                        {}, dir + "/lldpd.out");
     ASSERT_GT(lldpd, 0);
+    ASSERT_TRUE(LldpdResumed(dir + "/lldpd.out"));
     ASSERT_TRUE(Eventually([&] { return Lldpcli("show interfaces").find(kPeerIf) != std::string::npos; }, 10s));
     for (const std::string& c : {std::string("configure system hostname peer-b.example"),
                                  std::string("configure system description 'Peer B test host'"),

@@ -660,6 +660,7 @@ TEST_F(LldpdNetns, JsonListingParsesAndHoldsTheTableFormsValues) {
   lldpd = lab->Spawn(nsPeer, {"lldpd", "-d", "-O", dir + "/lldpd/empty.conf", "-u", socket, "-I", kPeerIf},
                      {}, dir + "/lldpd.out");
   ASSERT_GT(lldpd, 0);
+  ASSERT_TRUE(LldpdResumed(dir + "/lldpd.out"));
   // lldpd sends its first LLDP frame at once when asked to, once it runs.
   const auto deadline = Clock::now() + 20s;
   while (Clock::now() < deadline && TableRows().empty()) {

@@ -21,6 +21,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 
 #include "common/bytes.h"
 
@@ -392,6 +393,18 @@ bool Eventually(const std::function<bool()>& done, std::chrono::milliseconds lim
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
   return true;
+}
+
+bool LldpdResumed(const std::string& outputFile, std::chrono::milliseconds limit) {
+  return Eventually(
+      [&] {
+        std::ifstream in(outputFile);
+        std::string line;
+        while (std::getline(in, line))
+          if (line.find("lldpd should resume operations") != std::string::npos) return true;
+        return false;
+      },
+      limit);
 }
 
 }  // namespace torvane

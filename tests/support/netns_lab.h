@@ -146,4 +146,13 @@ std::optional<Bytes> LldpTlv(const Bytes& frame, unsigned type, uint32_t oui = 0
 bool Eventually(const std::function<bool()>& done,
                 std::chrono::milliseconds limit = std::chrono::seconds(5));
 
+// lldpd starts paused and runs lldpcli on its configuration files, which resumes
+// it at the end. An lldpcli command that changes the configuration (update,
+// configure ...) sends back the whole configuration it read first: run before
+// that resume, it can write the paused state back after it and leave lldpd
+// paused for good, silent on the wire. So a test waits for this first: lldpd's
+// output (it runs with -d) says that its own lldpcli resumed it.
+bool LldpdResumed(const std::string& outputFile,
+                  std::chrono::milliseconds limit = std::chrono::seconds(10));
+
 }  // namespace torvane
