@@ -12,7 +12,7 @@
 #include "agent/link/linux_link_layer.h"
 #include "platform/console.h"
 #include "platform/registry_store.h"
-#include "tests/support/netns_lab.h"
+#include "tests/support/peer_lab.h"
 #include "tests/support/link/recording_dispatcher.h"
 
 namespace torvane {
@@ -24,23 +24,17 @@ const Bytes kLldpGroup = {0x01, 0x80, 0xC2, 0x00, 0x00, 0x0E};
 const Bytes kCdpGroup = {0x01, 0x00, 0x0C, 0xCC, 0xCC, 0xCC};
 const uint8_t kGroups[12] = {0x01, 0x80, 0xC2, 0x00, 0x00, 0x0E, 0x01, 0x00, 0x0C, 0xCC, 0xCC, 0xCC};
 
-size_t Count(const std::string& text, const std::string& needle) {
-  size_t n = 0;
-  for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) ++n;
-  return n;
-}
-
 class LinkNetns : public ::testing::TestWithParam<int> {
  protected:
   void SetUp() override {
     std::string why = NetnsLab::Unavailable();
     if (!why.empty()) GTEST_SKIP() << why;
-    lab = std::make_unique<NetnsLab>();
-    nsA = lab->AddNamespace("a");
-    nsB = lab->AddNamespace("b");
-    ASSERT_FALSE(nsA.empty());
-    ASSERT_FALSE(nsB.empty());
-    ASSERT_TRUE(MakeVeth());
+    lab = std::make_unique<PeerLab>();
+    LabLink veth{"a", "b", "tva0", "tvb0", "10.93.0.1", "10.93.0.2"};
+    veth.mtu = 2000;
+    ASSERT_EQ(lab->Open(veth), "");
+    nsA = lab->ours;
+    nsB = lab->peer;
     worker = std::make_unique<NamespaceThread>(nsA, true);
     peer = std::make_unique<NamespaceThread>(nsB, false);
     ASSERT_TRUE(worker->ok());
@@ -87,11 +81,6 @@ class LinkNetns : public ::testing::TestWithParam<int> {
     lab.reset();
   }
 
-  bool MakeVeth() {
-    return lab->AddVeth(nsA, "tva0", "10.93.0.1/24", nsB, "tvb0", "10.93.0.2/24") &&
-           lab->ShIn(nsA, "ip link set tva0 mtu 2000") && lab->ShIn(nsB, "ip link set tvb0 mtu 2000");
-  }
-
   bool Open() {
     bool ok = false;
     worker->Call([&] { ok = link->OpenPort(*port, 3, kGroups, sizeof kGroups); });
@@ -104,7 +93,7 @@ class LinkNetns : public ::testing::TestWithParam<int> {
     return ok;
   }
 
-  std::unique_ptr<NetnsLab> lab;
+  std::unique_ptr<PeerLab> lab;
   std::string nsA, nsB;
   std::unique_ptr<NamespaceThread> worker, peer;
   std::unique_ptr<RawPort> peerPort;
@@ -138,10 +127,10 @@ TEST_P(LinkNetns, OpenLearnsTheVethAndSetsTheAdapterUp) {
   EXPECT_EQ(port->duplex, 2u);
   EXPECT_EQ(port->maxFrameSize, 2018u);  // MTU + 18
   std::string trace = console.Text();
-  EXPECT_EQ(Count(trace, "SetBuffserSize"), 0u) << "kernel buffer short of what was asked";
-  EXPECT_EQ(Count(trace, "Loading protocol filter failed"), 0u);
-  EXPECT_EQ(Count(trace, "MulticastMode list\n"), 1u);
-  EXPECT_EQ(Count(trace, "tva0 started receiver\n"), 1u);
+  EXPECT_EQ(CountOf(trace, "SetBuffserSize"), 0u) << "kernel buffer short of what was asked";
+  EXPECT_EQ(CountOf(trace, "Loading protocol filter failed"), 0u);
+  EXPECT_EQ(CountOf(trace, "MulticastMode list\n"), 1u);
+  EXPECT_EQ(CountOf(trace, "tva0 started receiver\n"), 1u);
   // The group addresses are on the interface's multicast list while it is open.
   std::string mcast = lab->Capture(nsA, "ip maddr show dev tva0");
   EXPECT_NE(mcast.find("01:80:c2:00:00:0e"), std::string::npos) << mcast;
@@ -242,8 +231,8 @@ TEST_P(LinkNetns, ClosingAPortEndsItsWaitingReaderWithinASecond) {
   EXPECT_EQ(port->link, nullptr);
   EXPECT_FALSE(link->IsAdapterOpen(*port));
   std::string trace = console.Text();
-  EXPECT_EQ(Count(trace, "tva0 stopped\n"), 1u);
-  EXPECT_EQ(Count(trace, "recv data failed"), 0u);
+  EXPECT_EQ(CountOf(trace, "tva0 stopped\n"), 1u);
+  EXPECT_EQ(CountOf(trace, "recv data failed"), 0u);
   // Its memberships went with it.
   std::string mcast = lab->Capture(nsA, "ip maddr show dev tva0");
   EXPECT_EQ(mcast.find("01:00:0c:cc:cc:cc"), std::string::npos) << mcast;
@@ -261,11 +250,11 @@ TEST_P(LinkNetns, DeletedInterfaceIsClosedAtItsTurnAndReopenedWhenBack) {
   EXPECT_EQ(port->link, nullptr);
   EXPECT_EQ(port->state, kPortClosed);
   std::string trace = console.Text();
-  EXPECT_EQ(Count(trace, "tva0 recv data failed\n"), 1u);
-  EXPECT_EQ(Count(trace, "tva0 stopped\n"), 1u);
+  EXPECT_EQ(CountOf(trace, "tva0 recv data failed\n"), 1u);
+  EXPECT_EQ(CountOf(trace, "tva0 stopped\n"), 1u);
 
   peer->Call([&] { peerPort.reset(); });
-  ASSERT_TRUE(MakeVeth());
+  ASSERT_TRUE(lab->Relink());
   peer->Call([&] { peerPort = std::make_unique<RawPort>("tvb0"); });
   peerMac = MacBytes(lab->Capture(nsB, "cat /sys/class/net/tvb0/address"));
   bool reopened = false;

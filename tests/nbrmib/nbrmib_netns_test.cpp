@@ -7,27 +7,26 @@
 // the wire; the agent and the hosts are stopped and started under the walks.
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "tests/support/netns_lab.h"
+#include "tests/support/peer_lab.h"
+#include "tests/support/temp_dir.h"
 
 namespace torvane {
 namespace {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
+using testing::ReadFileText;
 
 const char kOurIf[] = "tvn0";
 const char kPeerIf[] = "tvn1";
@@ -37,26 +36,6 @@ const char kPort[] = "19161";
 const std::string kLldp = ".1.0.8802.1.1.2.1.";
 
 enum class Host { kAgentX, kDlmod };
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-std::string Trimmed(std::string s) {
-  while (!s.empty() && (s.back() == '\n' || s.back() == ' ')) s.pop_back();
-  return s;
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> out;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);)
-    if (!line.empty()) out.push_back(line);
-  return out;
-}
 
 // snmpwalk -On output: ".1.0.8802... = TYPE: value" (or "= value" for an empty
 // string), in the order printed.
@@ -79,83 +58,39 @@ std::string HexString(const std::string& mac) {
   return out + " ";
 }
 
-// The value of "<prefix><key>=value" lines in lldpcli's keyvalue output.
-std::string KeyValue(const std::string& text, const std::string& key) {
-  for (const std::string& line : Lines(text)) {
-    size_t eq = line.find('=');
-    if (eq != std::string::npos && eq >= key.size() && line.compare(eq - key.size(), key.size(), key) == 0 &&
-        (eq == key.size() || line[eq - key.size() - 1] == '.'))
-      return line.substr(eq + 1);
-  }
-  return {};
-}
-
 // lldpcli's capability names as the bits our agent keeps (the LLDP TLV's).
 std::string CapabilityHex(const std::string& text, bool enabledOnly) {
-  static const std::pair<const char*, unsigned> kBits[] = {{"Other", 0x01}, {"Repeater", 0x02}, {"Bridge", 0x04},
-                                                           {"Wlan", 0x08},  {"Router", 0x10},   {"Tel", 0x20},
-                                                           {"Docsis", 0x40}, {"Station", 0x80}};
   unsigned v = 0;
-  for (const auto& [name, bit] : kBits) {
-    std::string state = KeyValue(text, std::string("chassis.") + name + ".enabled");
-    if (state == "on" || (!enabledOnly && state == "off")) v |= bit;
+  for (const LldpcliCapability& c : kLldpcliCapabilities) {
+    std::string state = LldpcliValue(text, std::string("chassis.") + c.name + ".enabled");
+    if (state == "on" || (!enabledOnly && state == "off")) v |= c.bit;
   }
   char buf[32];
   std::snprintf(buf, sizeof buf, "Hex-STRING: %02X ", v);
   return buf;
 }
 
-std::string OurSystemName() {
-  char host[256] = {};
-  gethostname(host, sizeof host - 1);
-  std::string name(host);
-  name = name.substr(0, name.find('.'));
-  for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return name.substr(0, 15);
-}
-
 class NbrmibNetns : public ::testing::TestWithParam<Host> {
  protected:
   void SetUp() override {
-    std::string why = NetnsLab::Unavailable();
+    std::string why = PeerLab::Unavailable({"lldpd", "snmpd", "snmpwalk", "tshark"});
     if (!why.empty()) GTEST_SKIP() << why;
-    if (std::system("command -v lldpd >/dev/null && command -v snmpd >/dev/null && command -v snmpwalk "
-                    ">/dev/null && command -v tshark >/dev/null") != 0)
-      GTEST_SKIP() << "lldpd, snmpd, snmpwalk and tshark are needed";
-    const std::string build = LLDP_BINARY_DIR;
-    binary = build + "/agent/lldp";
-    library = build + "/nbrmib/libnbrmib.so";
-    subagent = build + "/nbrmib/nbrmib-agentx";
-    for (const std::string& f : {binary, library, subagent})
-      ASSERT_TRUE(std::filesystem::exists(f)) << f << " is not built";
+    library = PeerLab::Built("nbrmib/libnbrmib.so");
+    ASSERT_EQ(PeerLab::Unbuilt({"agent/lldp", "nbrmib/libnbrmib.so", "nbrmib/nbrmib-agentx"}), "");
 
-    lab = std::make_unique<NetnsLab>();
-    nsOurs = lab->AddNamespace("o");
-    nsPeer = lab->AddNamespace("p");
-    ASSERT_FALSE(nsOurs.empty());
-    ASSERT_FALSE(nsPeer.empty());
-    ASSERT_TRUE(lab->AddVeth(nsOurs, kOurIf, std::string(kOurAddress) + "/24", nsPeer, kPeerIf,
-                             std::string(kPeerAddress) + "/24"));
-    dir = lab->TempDir();
-    ASSERT_FALSE(dir.empty());
-    std::filesystem::permissions(dir, std::filesystem::perms(0755));
-    for (const char* sub : {"lldpd", "agent", "registry", "snmp", "snmp-state", "snmp-client"})
-      std::filesystem::create_directory(dir + "/" + sub);
-    std::filesystem::permissions(dir + "/lldpd", std::filesystem::perms(0755));
-    std::ofstream(dir + "/lldpd/empty.conf");
-    lldpdSocket = dir + "/lldpd/lldpd.socket";
-    pipe = dir + "/pipe";
-    std::filesystem::copy_file(binary, dir + "/agent/lldp");
+    lab = std::make_unique<PeerLab>();
+    ASSERT_EQ(lab->Open({"o", "p", kOurIf, kPeerIf, kOurAddress, kPeerAddress}), "");
+    nsOurs = lab->ours;
+    nsPeer = lab->peer;
+    pipe = lab->files.Pipe();
     // txInterval 30 at first, so that a SET of 5 shows as a new time-to-live;
     // a one-second pass keeps the test short (frames every txInterval / 10 s).
-    std::ofstream(dir + "/agent/lldp.ini") << "[lldp]\ntxInterval=30\n";
-    ourMac = Trimmed(lab->Capture(nsOurs, std::string("cat /sys/class/net/") + kOurIf + "/address"));
+    ASSERT_TRUE(lab->InstallAgent("[lldp]\ntxInterval=30\n"));
+    ourMac = lab->MacOf(nsOurs, kOurIf);
     ASSERT_EQ(ourMac.size(), 17u);
 
-    lldpd = lab->Spawn(nsPeer, {"lldpd", "-d", "-O", dir + "/lldpd/empty.conf", "-u", lldpdSocket, "-I", kPeerIf},
-                       {}, dir + "/lldpd.out");
+    lldpd = lab->StartLldpd(nsPeer, kPeerIf, "lldpd");
     ASSERT_GT(lldpd, 0);
-    ASSERT_TRUE(LldpdResumed(dir + "/lldpd.out"));
     agent = StartAgent();
     ASSERT_GT(agent, 0);
     ASSERT_TRUE(StartSnmpd());
@@ -167,7 +102,7 @@ class NbrmibNetns : public ::testing::TestWithParam<Host> {
     ASSERT_TRUE(Eventually([&] { return !Lldpcli("show interfaces").empty(); }, 10s));
     ASSERT_TRUE(Eventually(
         [&] {
-          lab->ShIn(nsPeer, "lldpcli -u " + lldpdSocket + " update");
+          lab->LldpcliDo(nsPeer, "lldpd", "update");
           return !Rows(Snmp("snmpwalk -v2c -c tarlow -On", kLldp + "4.1.1.9")).empty();
         },
         20s))
@@ -175,20 +110,15 @@ class NbrmibNetns : public ::testing::TestWithParam<Host> {
   }
 
   void TearDown() override {
-    if (lab && subagentPid > 0) lab->Stop(subagentPid, SIGTERM, 5s);
-    if (lab && snmpdPid > 0) StopSnmpd();
-    if (lab && agent > 0) lab->Stop(agent, SIGINT, 10s);
-    if (lab && lldpd > 0) lab->Stop(lldpd, SIGTERM, 10s);
+    if (!lab) return;
+    if (subagentPid > 0) lab->Stop(subagentPid, SIGTERM, 5s);
+    if (snmpdPid > 0) StopSnmpd();
+    lab->StopAll();
     // Whatever the sanitizers found in our programs and in snmpd with our
     // library (they report at exit too); every run has its own output file.
-    std::vector<std::string> logs;
-    std::error_code ec;
-    if (lab)
-      for (const auto& e : std::filesystem::directory_iterator(dir, ec))
-        if (e.path().extension() == ".out" && e.path().filename() != "lldpd.out") logs.push_back(e.path());
-    std::sort(logs.begin(), logs.end());
-    for (const std::string& log : logs) {
-      const std::string text = ReadFile(log);
+    for (const std::string& log : lab->LogFiles()) {
+      if (std::filesystem::path(log).filename().string().rfind("lldpd", 0) == 0) continue;
+      const std::string text = ReadFileText(log);
       EXPECT_EQ(text.find("Sanitizer"), std::string::npos) << log << "\n" << text;
       EXPECT_EQ(text.find("runtime error"), std::string::npos) << log << "\n" << text;
       if (HasFailure()) std::printf("--- %s\n%s\n", log.c_str(), text.c_str());
@@ -196,36 +126,22 @@ class NbrmibNetns : public ::testing::TestWithParam<Host> {
     lab.reset();
   }
 
-  pid_t StartAgent() {
-    return lab->Spawn(nsOurs, {dir + "/agent/lldp", "-debug"},
-                      {"TORVANE_REGISTRY=" + dir + "/registry", "TORVANE_PIPE=" + pipe, "TORVANE_PASS_MS=1000"},
-                      Log("agent"));
-  }
+  pid_t StartAgent() { return lab->StartAgent(nsOurs, 1000); }
 
   bool StartSnmpd() {
-    std::ofstream conf(dir + "/snmp/snmpd.conf");
-    conf << "rocommunity tarlow 127.0.0.1\nrwcommunity tarlowrw 127.0.0.1\n";
+    std::string conf = "rocommunity tarlow 127.0.0.1\nrwcommunity tarlowrw 127.0.0.1\n";
     if (GetParam() == Host::kAgentX) {
-      conf << "master agentx\nagentXSocket " << dir << "/snmp/agentx.sock\n";
+      conf += "master agentx\nagentXSocket " + lab->files.AgentxSocket() + "\n";
     } else {
-      conf << "dlmod nbrmib " << library << "\n";
+      conf += "dlmod nbrmib " + library + "\n";
     }
-    conf.close();
-    std::vector<std::string> argv = {"env"};
+    std::vector<std::string> launcherEnv;
 #ifdef NBRMIB_SANITIZER_RUNTIME
     // The library is built with the sanitizers: their runtime must come first in
     // snmpd, which is not.
-    argv.push_back(std::string("LD_PRELOAD=") + NBRMIB_SANITIZER_RUNTIME);
-    argv.push_back("ASAN_OPTIONS=detect_leaks=0");
+    launcherEnv = {std::string("LD_PRELOAD=") + NBRMIB_SANITIZER_RUNTIME, "ASAN_OPTIONS=detect_leaks=0"};
 #endif
-    for (const std::string& a :
-         {std::string("snmpd"), std::string("-f"), std::string("-Lo"), std::string("-C"), std::string("-I"),
-          std::string("-smux"), std::string("-c"), dir + "/snmp/snmpd.conf", std::string("-p"),
-          dir + "/snmp/snmpd.pid", std::string("udp:127.0.0.1:") + kPort})
-      argv.push_back(a);
-    snmpdPid = lab->Spawn(nsOurs, argv,
-                          {"MIBS=", "SNMP_PERSISTENT_DIR=" + dir + "/snmp-state", "TORVANE_PIPE=" + pipe},
-                          Log("snmpd"));
+    snmpdPid = lab->StartSnmpd(nsOurs, conf, kPort, {"TORVANE_PIPE=" + pipe}, launcherEnv);
     return snmpdPid > 0 && Eventually([&] {
              return Snmp("snmpget -v2c -c tarlow -On", ".1.3.6.1.2.1.1.1.0").find("STRING") != std::string::npos;
            });
@@ -233,23 +149,20 @@ class NbrmibNetns : public ::testing::TestWithParam<Host> {
 
   // snmpd is stopped by the PID in its PID file (the one we started).
   void StopSnmpd() {
-    std::string fromFile = Trimmed(ReadFile(dir + "/snmp/snmpd.pid"));
+    std::string fromFile = Trimmed(ReadFileText(lab->files.SnmpdPidFile()));
     EXPECT_EQ(fromFile, std::to_string(snmpdPid));
     lab->Stop(snmpdPid, SIGTERM, 10s);
     snmpdPid = -1;
   }
 
   bool StartSubagent() {
-    subagentPid = lab->Spawn(nsOurs, {subagent, "-x", dir + "/snmp/agentx.sock", "-l", library, "-p", "1"},
-                             {"TORVANE_PIPE=" + pipe, "SNMP_PERSISTENT_DIR=" + dir + "/snmp-client"},
-                             Log("subagent"));
+    subagentPid = lab->StartSubagent(nsOurs, library);
     return subagentPid > 0 && Eventually([&] { return !Rows(Snmp("snmpwalk -v2c -c tarlow -On", kLldp + "1")).empty(); });
   }
 
   // One net-snmp command against the private snmpd, with its output and errors.
   std::string Snmp(const std::string& command, const std::string& args) {
-    return lab->Capture(nsOurs, "MIBS= SNMP_PERSISTENT_DIR=" + dir + "/snmp-client " + command +
-                                    " 127.0.0.1:" + kPort + " " + args + " 2>&1");
+    return lab->SnmpTool(nsOurs, command + " 127.0.0.1:" + kPort + " " + args + " 2>&1");
   }
   static Walk Rows(const std::string& text) {
     Walk w = ParseWalk(text);
@@ -259,9 +172,7 @@ class NbrmibNetns : public ::testing::TestWithParam<Host> {
     return w;
   }
 
-  std::string Lldpcli(const std::string& command) {
-    return lab->Capture(nsPeer, "lldpcli -u " + lldpdSocket + " -f keyvalue " + command);
-  }
+  std::string Lldpcli(const std::string& command) { return lab->Lldpcli(nsPeer, "lldpd", command); }
 
   // The time-to-live of each LLDP frame our agent sends within `seconds`.
   std::vector<int> OurTtls(int seconds) {
@@ -273,23 +184,15 @@ class NbrmibNetns : public ::testing::TestWithParam<Host> {
     return ttls;
   }
 
-  // A new output file for each run of a program: "<name><run>.out".
-  std::string Log(const std::string& name) {
-    lastLog[name] = dir + "/" + name + std::to_string(++runs[name]) + ".out";
-    return lastLog[name];
-  }
-
-  std::map<std::string, int> runs;
-  std::map<std::string, std::string> lastLog;
-  std::unique_ptr<NetnsLab> lab;
-  std::string nsOurs, nsPeer, dir, binary, library, subagent, lldpdSocket, pipe, ourMac;
+  std::unique_ptr<PeerLab> lab;
+  std::string nsOurs, nsPeer, library, pipe, ourMac;
   pid_t agent = -1, lldpd = -1, snmpdPid = -1, subagentPid = -1;
 };
 
 TEST_P(NbrmibNetns, WalksSetsAndRestarts) {
   // ---- What lldpd advertises, what the walks show.
   const std::string peer = Lldpcli("show interfaces");
-  const std::string peerMac = KeyValue(peer, "port.mac");
+  const std::string peerMac = LldpcliValue(peer, "port.mac");
   ASSERT_EQ(peerMac.size(), 17u) << peer;
   const std::string peerIfIndex = Trimmed(lab->Capture(nsPeer, std::string("cat /sys/class/net/") + kPeerIf + "/ifindex"));
   const std::string seenOfUs = Lldpcli("show neighbors details");
@@ -315,9 +218,9 @@ TEST_P(NbrmibNetns, WalksSetsAndRestarts) {
   EXPECT_EQ(at("2.1.0").rfind("Timeticks: ", 0), 0u);
   EXPECT_EQ(at("2.2.0"), "INTEGER: 1");
   EXPECT_EQ(at("2.3.0"), "INTEGER: 0");
-  EXPECT_EQ(at("3.3.0"), "STRING: \"" + OurSystemName() + "\"");
-  EXPECT_EQ(at("3.3.0"), "STRING: \"" + KeyValue(seenOfUs, "chassis.name") + "\"");
-  EXPECT_EQ(at("3.4.0"), "STRING: \"" + KeyValue(seenOfUs, "chassis.descr") + "\"");
+  EXPECT_EQ(at("3.3.0"), "STRING: \"" + AgentSystemName() + "\"");
+  EXPECT_EQ(at("3.3.0"), "STRING: \"" + LldpcliValue(seenOfUs, "chassis.name") + "\"");
+  EXPECT_EQ(at("3.4.0"), "STRING: \"" + LldpcliValue(seenOfUs, "chassis.descr") + "\"");
   EXPECT_EQ(at("3.5.0"), "Hex-STRING: 80 ");
   EXPECT_EQ(at("3.6.0"), "Hex-STRING: 80 ");
   EXPECT_EQ(at("3.7.1.2.1"), "INTEGER: 3");
@@ -338,12 +241,12 @@ TEST_P(NbrmibNetns, WalksSetsAndRestarts) {
   ASSERT_NE(row, "twice");
   EXPECT_EQ(row.substr(row.find('.')), ".1.1");
   EXPECT_EQ(at("4.1.1.4." + row), "INTEGER: 4");  // chassis ID: a MAC address
-  EXPECT_EQ(at("4.1.1.5." + row), HexString(KeyValue(peer, "chassis.mac")));
+  EXPECT_EQ(at("4.1.1.5." + row), HexString(LldpcliValue(peer, "chassis.mac")));
   EXPECT_EQ(at("4.1.1.6." + row), "INTEGER: 3");  // port ID: a MAC address
   EXPECT_EQ(at("4.1.1.7." + row), HexString(peerMac));
-  EXPECT_EQ(at("4.1.1.8." + row), "STRING: \"" + KeyValue(peer, "port.descr") + "\"");
-  EXPECT_EQ(at("4.1.1.9." + row), "STRING: \"" + KeyValue(peer, "chassis.name") + "\"");
-  EXPECT_EQ(at("4.1.1.10." + row), "STRING: \"" + KeyValue(peer, "chassis.descr") + "\"");
+  EXPECT_EQ(at("4.1.1.8." + row), "STRING: \"" + LldpcliValue(peer, "port.descr") + "\"");
+  EXPECT_EQ(at("4.1.1.9." + row), "STRING: \"" + LldpcliValue(peer, "chassis.name") + "\"");
+  EXPECT_EQ(at("4.1.1.10." + row), "STRING: \"" + LldpcliValue(peer, "chassis.descr") + "\"");
   EXPECT_EQ(at("4.1.1.11." + row), CapabilityHex(peer, false));
   EXPECT_EQ(at("4.1.1.12." + row), CapabilityHex(peer, true));
   EXPECT_EQ(at("4.2.1.3." + row + ".1.10.96.0.2"), "INTEGER: 2");  // interface numbering: ifIndex
@@ -369,9 +272,9 @@ TEST_P(NbrmibNetns, WalksSetsAndRestarts) {
   EXPECT_EQ(fromOne[v2.size()].first, ".1.3.6.1.2.1.1.1.0");
 
   // ---- SET of the transmit interval: 5 goes to lldp.ini, the agent uses 10.
-  const std::string ini = dir + "/agent/lldp.ini";
+  const std::string ini = lab->files.AgentIni();
   EXPECT_NE(Snmp("snmpset -v2c -c tarlowrw -On", kLldp + "1.1.0 i 5").find("= INTEGER: 5"), std::string::npos);
-  EXPECT_NE(ReadFile(ini).find("txInterval=5\n"), std::string::npos) << ReadFile(ini);
+  EXPECT_NE(ReadFileText(ini).find("txInterval=5\n"), std::string::npos) << ReadFileText(ini);
   EXPECT_EQ(Rows(Snmp("snmpget -v2c -c tarlow -On", kLldp + "1.1.0")).at(0).second, "INTEGER: 10");
   std::vector<int> ttls = OurTtls(4);
   ASSERT_FALSE(ttls.empty());
@@ -380,7 +283,7 @@ TEST_P(NbrmibNetns, WalksSetsAndRestarts) {
   // 4 is refused, by each version's error, and changes nothing.
   EXPECT_NE(Snmp("snmpset -v2c -c tarlowrw -On", kLldp + "1.1.0 i 4").find("wrongValue"), std::string::npos);
   EXPECT_NE(Snmp("snmpset -v1 -c tarlowrw -On", kLldp + "1.1.0 i 4").find("badValue"), std::string::npos);
-  EXPECT_NE(ReadFile(ini).find("txInterval=5\n"), std::string::npos) << ReadFile(ini);
+  EXPECT_NE(ReadFileText(ini).find("txInterval=5\n"), std::string::npos) << ReadFileText(ini);
 
   // ---- Two bindings, the second bad: the first stays as it was.
   std::string out = Snmp("snmpset -v2c -c tarlowrw -On", kLldp + "1.2.0 i 3 " + kLldp + "1.3.0 i 99");
@@ -392,7 +295,7 @@ TEST_P(NbrmibNetns, WalksSetsAndRestarts) {
   EXPECT_NE(out.find("Failed object: " + kLldp + "1.3.0"), std::string::npos) << out;
   EXPECT_EQ(Rows(Snmp("snmpget -v2c -c tarlow -On", kLldp + "1.2.0 " + kLldp + "1.3.0")),
             (Walk{{kLldp + "1.2.0", "INTEGER: 4"}, {kLldp + "1.3.0", "INTEGER: 2"}}));
-  EXPECT_EQ(ReadFile(ini).find("txHoldMultiplier"), std::string::npos) << ReadFile(ini);
+  EXPECT_EQ(ReadFileText(ini).find("txHoldMultiplier"), std::string::npos) << ReadFileText(ini);
 
   // ---- Admin status 4 (disabled) stops our frames on that port; 3 brings them back.
   EXPECT_NE(Snmp("snmpset -v2c -c tarlowrw -On", kLldp + "1.6.1.2.1 i 4").find("= INTEGER: 4"), std::string::npos);
@@ -420,7 +323,7 @@ TEST_P(NbrmibNetns, WalksSetsAndRestarts) {
   EXPECT_EQ(Rows(Snmp("snmpget -v2c -c tarlow -On", kLldp + "1.1.0")).at(0).second, "INTEGER: 10");
   ASSERT_TRUE(Eventually(
       [&] {
-        lab->ShIn(nsPeer, "lldpcli -u " + lldpdSocket + " update");
+        lab->LldpcliDo(nsPeer, "lldpd", "update");
         return !Rows(Snmp("snmpwalk -v2c -c tarlow -On", kLldp + "4.1.1.9")).empty();
       },
       20s));
@@ -436,7 +339,7 @@ TEST_P(NbrmibNetns, WalksSetsAndRestarts) {
     StopSnmpd();
     ASSERT_TRUE(StartSnmpd());
     EXPECT_TRUE(Eventually([&] { return !Rows(Snmp("snmpwalk -v2c -c tarlow -On", kLldp + "1.1")).empty(); }, 10s))
-        << ReadFile(lastLog["subagent"]);
+        << lab->LastLogText("subagent");
   } else {
     StopSnmpd();
     ASSERT_TRUE(StartSnmpd());

@@ -18,18 +18,15 @@
 //   length arc before the address (an OCTET STRING index): the view reads only
 //   subtype and four arcs, so it shows no local address and 0.0.0.0.
 #include <gtest/gtest.h>
-#include <signal.h>
 
 #include <chrono>
-#include <filesystem>
-#include <fstream>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "tests/netpeek/support/lab_view.h"
 #include "tests/netpeek/support/private_snmpd.h"
-#include "tests/support/netns_lab.h"
+#include "tests/support/peer_lab.h"
 
 namespace torvane::netpeek {
 namespace {
@@ -43,114 +40,63 @@ const char kViewerAddress[] = "10.97.0.1";
 const char kPeerAddress[] = "10.97.0.2";
 const std::string kLldp = "1.0.8802.1.1.2.1.";
 
-std::string Hex(const std::string& bytes) {
-  static const char* digits = "0123456789abcdef";
-  std::string out;
-  for (unsigned char c : bytes) {
-    out += digits[c >> 4];
-    out += digits[c & 15];
-  }
-  return out;
-}
-
 class LldpdSubagent : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string why = NetnsLab::Unavailable();
+    std::string why = PeerLab::Unavailable({"lldpd", "lldpcli", "snmpd", "snmpwalk"});
     if (!why.empty()) GTEST_SKIP() << why;
-    if (std::system("command -v lldpd >/dev/null && command -v lldpcli >/dev/null && command -v snmpd >/dev/null "
-                    "&& command -v snmpwalk >/dev/null") != 0)
-      GTEST_SKIP() << "lldpd, snmpd and snmpwalk are needed";
-    lab = std::make_unique<NetnsLab>();
-    nsViewer = lab->AddNamespace("v");
-    nsPeer = lab->AddNamespace("p");
-    ASSERT_FALSE(nsViewer.empty());
-    ASSERT_FALSE(nsPeer.empty());
-    ASSERT_TRUE(lab->AddVeth(nsViewer, kViewerIf, std::string(kViewerAddress) + "/24", nsPeer, kPeerIf,
-                             std::string(kPeerAddress) + "/24"));
-    dir = lab->TempDir();
-    ASSERT_FALSE(dir.empty());
-    // lldpd drops to its own user: it must reach its folders and the AgentX socket.
-    std::filesystem::permissions(dir, std::filesystem::perms(0755));
-    for (const char* sub : {"snmp", "lldpd-v", "lldpd-p", "work"}) {
-      std::filesystem::create_directory(dir + "/" + sub);
-      std::filesystem::permissions(dir + "/" + sub, std::filesystem::perms(0755));
-    }
-    std::ofstream(dir + "/empty.conf");
+    lab = std::make_unique<PeerLab>();
+    ASSERT_EQ(lab->Open({"v", "p", kViewerIf, kPeerIf, kViewerAddress, kPeerAddress}), "");
+    nsViewer = lab->ours;
+    nsPeer = lab->peer;
 
     // snmpd on the viewer namespace's own 127.0.0.1, port 161, with lldpd as its
-    // AgentX subagent.
-    std::ofstream(dir + "/snmp/snmpd.conf") << "rocommunity tarlow 127.0.0.1\nmaster agentx\nagentXSocket " << dir
-                                            << "/snmp/agentx.sock\nagentXPerms 0777 0755\n";
-    snmpd = lab->Spawn(nsViewer,
-                       {"snmpd", "-f", "-Lo", "-C", "-I", "-smux", "-c", dir + "/snmp/snmpd.conf", "-p",
-                        dir + "/snmp/snmpd.pid", "udp:127.0.0.1:161"},
-                       {"MIBS=", "SNMP_PERSISTENT_DIR=" + dir + "/snmp/state"}, dir + "/snmpd.out");
+    // AgentX subagent (lldpd's own user must reach the socket).
+    snmpd = lab->StartSnmpd(nsViewer,
+                            "rocommunity tarlow 127.0.0.1\nmaster agentx\nagentXSocket " + lab->files.AgentxSocket() +
+                                "\nagentXPerms 0777 0755\n",
+                            "161");
     ASSERT_GT(snmpd, 0);
-    ASSERT_TRUE(Eventually([&] { return std::filesystem::exists(dir + "/snmp/agentx.sock"); }, 10s))
-        << testing::read_file(dir + "/snmpd.out");
+    ASSERT_TRUE(lab->AgentxSocketReady(10s)) << lab->LastLogText("snmpd");
 
-    peerSocket = dir + "/lldpd-p/lldpd.socket";
-    viewerSocket = dir + "/lldpd-v/lldpd.socket";
-    peer = lab->Spawn(nsPeer, {"lldpd", "-d", "-O", dir + "/empty.conf", "-u", peerSocket, "-I", kPeerIf}, {},
-                      dir + "/lldpd-p.out");
-    viewer = lab->Spawn(nsViewer,
-                        {"lldpd", "-d", "-O", dir + "/empty.conf", "-u", viewerSocket, "-I", kViewerIf, "-x", "-X",
-                         dir + "/snmp/agentx.sock"},
-                        {}, dir + "/lldpd-v.out");
+    peer = lab->StartLldpd(nsPeer, kPeerIf, "lldpd");
+    viewer = lab->StartLldpd(nsViewer, kViewerIf, "lldpd-viewer", {"-x", "-X", lab->files.AgentxSocket()});
     ASSERT_GT(peer, 0);
     ASSERT_GT(viewer, 0);
-    ASSERT_TRUE(LldpdResumed(dir + "/lldpd-p.out")) << testing::read_file(dir + "/lldpd-p.out");
-    ASSERT_TRUE(LldpdResumed(dir + "/lldpd-v.out")) << testing::read_file(dir + "/lldpd-v.out");
-    ASSERT_TRUE(Eventually([&] { return PeerCli("show interfaces").find(kPeerIf) != std::string::npos; }, 10s))
-        << testing::read_file(dir + "/lldpd-p.out");
+    ASSERT_TRUE(lab->LldpdReady(nsPeer, "lldpd", kPeerIf, 10s)) << lab->LastLogText("lldpd");
     // What the neighbour advertises, set here so that each field is known.
-    ASSERT_TRUE(lab->ShIn(nsPeer, "lldpcli -u " + peerSocket + " configure system hostname peer-b.example"));
-    ASSERT_TRUE(lab->ShIn(nsPeer, "lldpcli -u " + peerSocket + " configure system description 'Peer B test host'"));
-    ASSERT_TRUE(lab->ShIn(nsPeer, "lldpcli -u " + peerSocket + " configure ports " + kPeerIf +
-                                      " lldp portidsubtype local B-port-1 description Uplink-B"));
-    ASSERT_TRUE(lab->ShIn(nsPeer, "lldpcli -u " + peerSocket + " configure system capabilities enabled router"));
+    ASSERT_TRUE(lab->ConfigureLldpd(nsPeer, "lldpd", kPeerIf,
+                                    {"peer-b.example", "Peer B test host", "B-port-1", "Uplink-B", "router"}));
     ASSERT_TRUE(Eventually(
         [&] {
-          lab->ShIn(nsPeer, "lldpcli -u " + peerSocket + " update");
+          lab->LldpcliDo(nsPeer, "lldpd", "update");
           std::vector<NetSnmpObject> names = Walk(kLldp + "4.1.1.9");
           return names.size() == 1 && testing::hex_to_bytes(names[0].value) == "peer-b.example";
         },
         30s))
-        << testing::read_file(dir + "/lldpd-v.out") << Snmpwalk(kLldp + "4");
+        << lab->LastLogText("lldpd-viewer") << Snmpwalk(kLldp + "4");
   }
 
   void TearDown() override {
-    if (lab && viewer > 0) lab->Stop(viewer, SIGTERM, 10s);
-    if (lab && peer > 0) lab->Stop(peer, SIGTERM, 10s);
-    if (lab && snmpd > 0) lab->Stop(snmpd, SIGTERM, 10s);
-    if (HasFailure() && lab)
-      std::printf("--- snmpd\n%s\n--- lldpd (viewer side)\n%s\n", testing::read_file(dir + "/snmpd.out").c_str(),
-                  testing::read_file(dir + "/lldpd-v.out").c_str());
+    if (!lab) return;
+    lab->StopAll();
+    if (HasFailure()) std::printf("%s", lab->LogsOf({"snmpd", "lldpd-viewer"}).c_str());
     lab.reset();
   }
 
-  std::string PeerCli(const std::string& command) {
-    return lab->Capture(nsPeer, "lldpcli -u " + peerSocket + " -f keyvalue " + command);
-  }
-  std::string Snmpwalk(const std::string& oid) {
-    return lab->Capture(nsViewer, "MIBS= SNMP_PERSISTENT_DIR=" + dir + "/snmp/client snmpwalk -v1 -c tarlow -On -Ox "
-                                  "127.0.0.1 " + oid);
-  }
-  std::vector<NetSnmpObject> Walk(const std::string& oid) { return testing::parse_net_snmp(Snmpwalk(oid)); }
+  std::string Snmpwalk(const std::string& oid) { return testing::lab_snmpwalk(*lab, nsViewer, oid); }
+  std::vector<NetSnmpObject> Walk(const std::string& oid) { return testing::lab_walk(*lab, nsViewer, oid); }
 
-  std::unique_ptr<NetnsLab> lab;
-  std::string nsViewer, nsPeer, dir, peerSocket, viewerSocket;
+  std::unique_ptr<PeerLab> lab;
+  std::string nsViewer, nsPeer;
   pid_t snmpd = -1, peer = -1, viewer = -1;
 };
 
 TEST_F(LldpdSubagent, ViewShowsTheNeighbour) {
   // The program as a person runs it: default port 161, no display.
-  const std::string work = dir + "/work";
-  std::string out = lab->Capture(nsViewer, "cd " + work + " && env -u DISPLAY -u WAYLAND_DISPLAY " NETPEEK_BINARY
-                                           " -s 127.0.0.1 lldp; echo exit=$?");
+  std::string out = testing::run_lldp_view(*lab, nsViewer);
   EXPECT_NE(out.find("exit=0"), std::string::npos) << out;
-  const std::string saved = testing::read_file(work + "/127.0.0.1 - LLDP discovered Neighbors: 1.txt");
+  const std::string saved = testing::saved_lldp_view(*lab);
   std::vector<std::string> lines = testing::split(saved, '\n');
   ASSERT_EQ(lines.size(), 2u) << saved;  // one row and the end of the file
   std::vector<std::string> row = testing::split(lines[0], '\t');
@@ -192,7 +138,7 @@ TEST_F(LldpdSubagent, ViewShowsTheNeighbour) {
                                                                  peerMac.substr(9, 2) + " " + peerMac.substr(12, 2) +
                                                                  " " + peerMac.substr(15, 2)));
   EXPECT_EQ(row[3], "peer-b.example");
-  EXPECT_EQ(row[4], Hex("B-port"));  // the first 6 bytes of the port ID "B-port-1"
+  EXPECT_EQ(row[4], testing::bytes_to_hex("B-port"));  // the first 6 bytes of the port ID "B-port-1"
   EXPECT_EQ(row[5], "Uplink-B");
   EXPECT_EQ(row[9], "Peer B test host");
 

@@ -30,26 +30,21 @@
 #include "records/agent_settings.h"
 #include "records/pipe_client.h"
 #include "records/pipe_records.h"
-#include "tests/support/netns_lab.h"
+#include "tests/support/peer_lab.h"
 #include "tests/support/pipe_test_support.h"
+#include "tests/support/temp_dir.h"
 
 namespace torvane {
 namespace {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
+using testing::ReadFileText;
 
 constexpr uid_t kHoarder = 65534;
 constexpr uid_t kOtherUser = 65533;
 // The neighbour's port ID "hoard-peer" (locally assigned) as nbrlist prints it.
 constexpr const char* kPeerPortId = "686f6172642d70656572";
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
 // Names in `folder` that have the form of a replacement's temporary file.
 std::vector<std::string> Temporaries(const std::string& folder) {
@@ -65,25 +60,18 @@ std::vector<std::string> Temporaries(const std::string& folder) {
 class AgentHardeningNetns : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string why = NetnsLab::Unavailable();
+    std::string why = PeerLab::Unavailable();
     if (!why.empty()) GTEST_SKIP() << why;
-    binary = std::string(LLDP_BINARY_DIR) + "/agent/lldp";
-    lister = std::string(LLDP_BINARY_DIR) + "/nbrlist/nbrlist";
-    ASSERT_TRUE(std::filesystem::exists(binary)) << binary << " is not built";
-    ASSERT_TRUE(std::filesystem::exists(lister)) << lister << " is not built";
-    lab = std::make_unique<NetnsLab>();
-    nsA = lab->AddNamespace("a");
-    nsB = lab->AddNamespace("b");
-    ASSERT_FALSE(nsA.empty());
-    ASSERT_FALSE(nsB.empty());
-    ASSERT_TRUE(lab->AddVeth(nsA, "tha0", "10.95.0.1/24", nsB, "thb0", "10.95.0.2/24"));
-    dir = lab->TempDir();
-    ASSERT_FALSE(dir.empty());
-    // Other users reach the socket inside.
-    std::filesystem::permissions(dir, std::filesystem::perms(0755));
-    std::filesystem::copy_file(binary, dir + "/lldp");
-    std::filesystem::create_directory(dir + "/registry");
-    pipePath = dir + "/pipe";
+    lister = PeerLab::Built("nbrlist/nbrlist");
+    ASSERT_EQ(PeerLab::Unbuilt({"agent/lldp", "nbrlist/nbrlist"}), "");
+    lab = std::make_unique<PeerLab>();
+    ASSERT_EQ(lab->Open({"a", "b", "tha0", "thb0", "10.95.0.1", "10.95.0.2"}), "");
+    nsA = lab->ours;
+    nsB = lab->peer;
+    // The agent's copy and its lldp.ini; other users reach the pipe.
+    ASSERT_TRUE(lab->InstallAgent(""));
+    agentDir = lab->files.AgentDir();
+    pipePath = lab->files.Pipe();
   }
 
   void TearDown() override {
@@ -91,14 +79,8 @@ class AgentHardeningNetns : public ::testing::Test {
     lab.reset();
   }
 
-  void StartAgent() {
-    ++runs;
-    agent = lab->Spawn(nsA, {dir + "/lldp", "-debug"},
-                       {"TORVANE_REGISTRY=" + dir + "/registry", "TORVANE_PIPE=" + pipePath,
-                        "TORVANE_PASS_MS=500"},
-                       OutputPath());
-  }
-  std::string OutputPath() const { return dir + "/agent" + std::to_string(runs) + ".out"; }
+  void StartAgent() { agent = lab->StartAgent(nsA, 500); }
+  std::string OutputPath() const { return lab->LastLog("agent"); }
 
   // True once the agent answers a settings read.
   bool PipeAnswers(std::chrono::milliseconds limit = 10s) {
@@ -115,10 +97,9 @@ class AgentHardeningNetns : public ::testing::Test {
 
   std::string Nbrlist() { return lab->Capture(nsA, "TORVANE_PIPE=" + pipePath + " " + lister); }
 
-  std::unique_ptr<NetnsLab> lab;
-  std::string nsA, nsB, dir, binary, lister, pipePath;
+  std::unique_ptr<PeerLab> lab;
+  std::string nsA, nsB, agentDir, lister, pipePath;
   pid_t agent = -1;
-  int runs = 0;
 };
 
 // ---- a user who hoards pipe connections ----
@@ -190,13 +171,13 @@ struct HoardReport {
 }
 
 TEST_F(AgentHardeningNetns, HoardingUserLeavesRootAndOtherUsersServed) {
-  std::ofstream(dir + "/lldp.ini") << "[lldp]\ntxInterval=10\n";
+  std::ofstream(agentDir + "/lldp.ini") << "[lldp]\ntxInterval=10\n";
   StartAgent();
   ASSERT_GT(agent, 0);
-  ASSERT_TRUE(PipeAnswers()) << ReadFile(OutputPath());
-  ASSERT_TRUE(Eventually([&] { return ReadFile(OutputPath()).find("lldp sent") != std::string::npos; },
+  ASSERT_TRUE(PipeAnswers()) << ReadFileText(OutputPath());
+  ASSERT_TRUE(Eventually([&] { return ReadFileText(OutputPath()).find("lldp sent") != std::string::npos; },
                          15s))
-      << ReadFile(OutputPath());
+      << ReadFileText(OutputPath());
 
   // A neighbour for root's listing.
   {
@@ -210,7 +191,7 @@ TEST_F(AgentHardeningNetns, HoardingUserLeavesRootAndOtherUsersServed) {
     ASSERT_TRUE(sent);
   }  // the peer's thread ends here: the test forks below with one thread only
   ASSERT_TRUE(Eventually([&] { return Nbrlist().find(kPeerPortId) != std::string::npos; }, 10s))
-      << Nbrlist() << ReadFile(OutputPath());
+      << Nbrlist() << ReadFileText(OutputPath());
 
   int control[2], ready[2], report[2];
   ASSERT_EQ(pipe2(control, O_CLOEXEC), 0);
@@ -311,14 +292,14 @@ bool WriteProbe(PipeConnection& pipe, const std::string& text) {
 }
 
 TEST_F(AgentHardeningNetns, WritesCutOffBySigkillLeaveWholeFilesAndNoTemporaries) {
-  const std::string ini = dir + "/lldp.ini";
+  const std::string ini = agentDir + "/lldp.ini";
   std::ofstream(ini) << "; written by hand, kept by every write\n[lldp]\ntxInterval=10\n";
-  const std::string store = dir + "/registry";
+  const std::string store = lab->files.Registry();
 
   // The two settings images the writes alternate between, and the file each gives.
   StartAgent();
   ASSERT_GT(agent, 0);
-  ASSERT_TRUE(PipeAnswers()) << ReadFile(OutputPath());
+  ASSERT_TRUE(PipeAnswers()) << ReadFileText(OutputPath());
   AgentSettings a{}, b{};
   {
     PipeConnection pipe;
@@ -330,13 +311,13 @@ TEST_F(AgentHardeningNetns, WritesCutOffBySigkillLeaveWholeFilesAndNoTemporaries
     b.txCname = 1;
     ASSERT_TRUE(WriteSettings(pipe, a));
   }
-  const std::string textA = ReadFile(ini);
+  const std::string textA = ReadFileText(ini);
   {
     PipeConnection pipe;
     ASSERT_TRUE(pipe.Open(pipePath));
     ASSERT_TRUE(WriteSettings(pipe, b));
   }
-  const std::string textB = ReadFile(ini);
+  const std::string textB = ReadFileText(ini);
   ASSERT_NE(textA, textB);
   ASSERT_NE(textA.find("; written by hand"), std::string::npos) << textA;
   ASSERT_TRUE(lab->Stop(agent, SIGINT, 10s));
@@ -351,7 +332,7 @@ TEST_F(AgentHardeningNetns, WritesCutOffBySigkillLeaveWholeFilesAndNoTemporaries
   for (int run = 0; run < kRuns && Clock::now() < deadline; ++run) {
     StartAgent();
     ASSERT_GT(agent, 0);
-    ASSERT_TRUE(PipeAnswers()) << "run " << run << ": " << ReadFile(OutputPath());
+    ASSERT_TRUE(PipeAnswers()) << "run " << run << ": " << ReadFileText(OutputPath());
     std::atomic<bool> cut{false};
     std::thread writer([&] {
       PipeConnection pipe;
@@ -371,7 +352,7 @@ TEST_F(AgentHardeningNetns, WritesCutOffBySigkillLeaveWholeFilesAndNoTemporaries
     agent = -1;
     writer.join();
     if (cut) ++cutRuns;
-    leftBehind += Temporaries(dir).size() + Temporaries(store).size();
+    leftBehind += Temporaries(agentDir).size() + Temporaries(store).size();
   }
   std::printf("%d runs killed while writing; %zu temporary files left behind by the kills\n",
               cutRuns, leftBehind);
@@ -379,26 +360,26 @@ TEST_F(AgentHardeningNetns, WritesCutOffBySigkillLeaveWholeFilesAndNoTemporaries
   EXPECT_GT(cutRuns, 0);
 
   // What a crash leaves, planted for sure, beside files of other names that stay.
-  testing::WriteWholeFile(dir + "/.lldp.ini.Crash1", "[lldp]\ntxInt");
+  testing::WriteWholeFile(agentDir + "/.lldp.ini.Crash1", "[lldp]\ntxInt");
   testing::WriteWholeFile(store + "/.lldp.Crash1", "Pa");
-  testing::WriteWholeFile(dir + "/.lldp.ini.keep", "not ours");
+  testing::WriteWholeFile(agentDir + "/.lldp.ini.keep", "not ours");
   testing::WriteWholeFile(store + "/.notes", "not ours");
 
   StartAgent();
   ASSERT_GT(agent, 0);
-  ASSERT_TRUE(PipeAnswers()) << ReadFile(OutputPath());
+  ASSERT_TRUE(PipeAnswers()) << ReadFileText(OutputPath());
   std::optional<int> status = lab->Stop(agent, SIGINT, 10s);
   agent = -1;
-  ASSERT_TRUE(status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << ReadFile(OutputPath());
+  ASSERT_TRUE(status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << ReadFileText(OutputPath());
 
-  EXPECT_EQ(Temporaries(dir), std::vector<std::string>{});
+  EXPECT_EQ(Temporaries(agentDir), std::vector<std::string>{});
   EXPECT_EQ(Temporaries(store), std::vector<std::string>{});
-  EXPECT_TRUE(std::filesystem::exists(dir + "/.lldp.ini.keep"));
+  EXPECT_TRUE(std::filesystem::exists(agentDir + "/.lldp.ini.keep"));
   EXPECT_TRUE(std::filesystem::exists(store + "/.notes"));
-  std::string finalText = ReadFile(ini);
+  std::string finalText = ReadFileText(ini);
   EXPECT_TRUE(finalText == textA || finalText == textB) << finalText;
   RegValues values;
-  EXPECT_TRUE(DecodeRegistryFile(ReadFile(store + "/lldp"), values)) << ReadFile(store + "/lldp");
+  EXPECT_TRUE(DecodeRegistryFile(ReadFileText(store + "/lldp"), values)) << ReadFileText(store + "/lldp");
   ASSERT_TRUE(values.count("Probe"));
   EXPECT_TRUE(values["Probe"].data == "probe-a" || values["Probe"].data == "probe-b");
 }

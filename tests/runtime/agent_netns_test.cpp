@@ -16,25 +16,14 @@
 #include <vector>
 
 #include "records/pipe_client.h"
-#include "tests/support/netns_lab.h"
+#include "tests/support/peer_lab.h"
+#include "tests/support/temp_dir.h"
 
 namespace torvane {
 namespace {
 
 using namespace std::chrono_literals;
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-size_t Count(const std::string& text, const std::string& needle) {
-  size_t n = 0;
-  for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) ++n;
-  return n;
-}
+using testing::ReadFileText;
 
 std::vector<std::vector<std::string>> Rows(const std::string& csv) {
   std::vector<std::vector<std::string>> rows;
@@ -55,47 +44,30 @@ std::vector<std::vector<std::string>> Rows(const std::string& csv) {
 class AgentNetns : public ::testing::TestWithParam<int> {
  protected:
   void SetUp() override {
-    std::string why = NetnsLab::Unavailable();
+    std::string why = PeerLab::Unavailable({"tshark", "ethtool"});
     if (!why.empty()) GTEST_SKIP() << why;
-    if (std::system("command -v tshark >/dev/null 2>&1 && command -v ethtool >/dev/null 2>&1") != 0)
-      GTEST_SKIP() << "tshark and ethtool are needed";
-    binary = std::string(LLDP_BINARY_DIR) + "/agent/lldp";
-    ASSERT_TRUE(std::filesystem::exists(binary)) << binary << " is not built";
-    lab = std::make_unique<NetnsLab>();
-    nsA = lab->AddNamespace("a");
-    nsB = lab->AddNamespace("b");
-    ASSERT_FALSE(nsA.empty());
-    ASSERT_FALSE(nsB.empty());
-    ASSERT_TRUE(MakeVeth());
-    dir = lab->TempDir();
-    ASSERT_FALSE(dir.empty());
-    // A copy of the agent with its own lldp.ini beside it.
-    std::filesystem::copy_file(binary, dir + "/lldp");
-    std::filesystem::create_directory(dir + "/registry");
-    ourMac = lab->Capture(nsA, "cat /sys/class/net/tva0/address");
-    while (!ourMac.empty() && ourMac.back() == '\n') ourMac.pop_back();
+    ASSERT_EQ(PeerLab::Unbuilt({"agent/lldp"}), "");
+    lab = std::make_unique<PeerLab>();
+    ASSERT_EQ(lab->Open({"a", "b", "tva0", "tvb0", "10.94.0.1", "10.94.0.2"}), "");
+    nsA = lab->ours;
+    nsB = lab->peer;
+    dir = lab->files.root;
+    // A copy of the agent; each test writes the lldp.ini beside it.
+    ASSERT_TRUE(lab->InstallAgent(""));
+    ourMac = lab->MacOf(nsA, "tva0");
   }
 
   void TearDown() override { lab.reset(); }
 
-  bool MakeVeth() {
-    return lab->AddVeth(nsA, "tva0", "10.94.0.1/24", nsB, "tvb0", "10.94.0.2/24");
-  }
-
   void WriteIni(const std::string& extra) {
-    std::ofstream(dir + "/lldp.ini") << "[lldp]\ntxInterval=10\ntxCdp=1\ntxCname=3\nPacket="
-                                     << GetParam() << "\n"
-                                     << extra;
+    std::ofstream(lab->files.AgentIni()) << "[lldp]\ntxInterval=10\ntxCdp=1\ntxCname=3\nPacket="
+                                         << GetParam() << "\n"
+                                         << extra;
   }
 
-  pid_t StartAgent() {
-    return lab->Spawn(nsA, {dir + "/lldp", "-debug"},
-                      {"TORVANE_REGISTRY=" + dir + "/registry", "TORVANE_PIPE=" + dir + "/pipe",
-                       "TORVANE_PASS_MS=500"},
-                      dir + "/agent.out");
-  }
+  pid_t StartAgent() { return lab->StartAgent(nsA, 500); }
 
-  std::string AgentOutput() { return ReadFile(dir + "/agent.out"); }
+  std::string AgentOutput() { return lab->LastLogText("agent"); }
 
   // Stops the agent as Ctrl+C does; true when it ended by itself with exit code 0.
   bool StopAgent(pid_t pid) {
@@ -103,8 +75,8 @@ class AgentNetns : public ::testing::TestWithParam<int> {
     return status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0;
   }
 
-  std::unique_ptr<NetnsLab> lab;
-  std::string nsA, nsB, dir, binary, ourMac;
+  std::unique_ptr<PeerLab> lab;
+  std::string nsA, nsB, dir, ourMac;
 };
 
 TEST_P(AgentNetns, AdvertisesEachPortAndSaysGoodbyeOnStop) {
@@ -120,13 +92,13 @@ TEST_P(AgentNetns, AdvertisesEachPortAndSaysGoodbyeOnStop) {
   pid_t tshark = lab->Spawn(nsB, {"tshark", "-i", "tvb0", "-w", dir + "/veth.pcap"}, {},
                             dir + "/tshark.out");
   ASSERT_GT(tshark, 0);
-  ASSERT_TRUE(Eventually([&] { return ReadFile(dir + "/tshark.out").find("Capturing on") !=
+  ASSERT_TRUE(Eventually([&] { return ReadFileText(dir + "/tshark.out").find("Capturing on") !=
                                       std::string::npos; }, 15s))
-      << ReadFile(dir + "/tshark.out");
+      << ReadFileText(dir + "/tshark.out");
 
   pid_t agent = StartAgent();
   ASSERT_GT(agent, 0);
-  ASSERT_TRUE(Eventually([&] { return Count(AgentOutput(), "lldp sent") >= 6; }, 15s))
+  ASSERT_TRUE(Eventually([&] { return CountOf(AgentOutput(), "lldp sent") >= 6; }, 15s))
       << AgentOutput();
 
   // What the agent sent out through the tap, until its stop.
@@ -146,9 +118,9 @@ TEST_P(AgentNetns, AdvertisesEachPortAndSaysGoodbyeOnStop) {
 
   std::string out = AgentOutput();
   EXPECT_EQ(out.rfind("Debugging LLDP Agent.\n", 0), 0u) << out;
-  EXPECT_EQ(Count(out, "Stopping LLDP Agent.\n"), 1u);
+  EXPECT_EQ(CountOf(out, "Stopping LLDP Agent.\n"), 1u);
   EXPECT_NE(out.find(GetParam() ? "PCAP libpcap" : "af_packet driver started"), std::string::npos);
-  EXPECT_EQ(Count(out, "failed"), 0u) << out;
+  EXPECT_EQ(CountOf(out, "failed"), 0u) << out;
 
   // The veth port, as tshark decodes it.
   auto lldp = Rows(lab->Capture(nsB, "tshark -r " + dir + "/veth.pcap -Y lldp -T fields -E separator=, "
@@ -199,16 +171,16 @@ TEST_P(AgentNetns, DeletedVethIsReopenedByALaterCycle) {
   WriteIni("");
   pid_t agent = StartAgent();
   ASSERT_GT(agent, 0);
-  ASSERT_TRUE(Eventually([&] { return Count(AgentOutput(), "lldp sent") >= 1; }, 15s))
+  ASSERT_TRUE(Eventually([&] { return CountOf(AgentOutput(), "lldp sent") >= 1; }, 15s))
       << AgentOutput();
   ASSERT_TRUE(lab->Sh("ip -n " + nsA + " link del tva0"));
-  ASSERT_TRUE(Eventually([&] { return Count(AgentOutput(), "tva0 stopped\n") >= 1; }, 10s))
+  ASSERT_TRUE(Eventually([&] { return CountOf(AgentOutput(), "tva0 stopped\n") >= 1; }, 10s))
       << AgentOutput();
-  EXPECT_EQ(Count(AgentOutput(), "tva0 recv data failed\n"), 1u) << AgentOutput();
+  EXPECT_EQ(CountOf(AgentOutput(), "tva0 recv data failed\n"), 1u) << AgentOutput();
   // A pass or two with no port at all: the worker restarts packet access.
   std::this_thread::sleep_for(1200ms);
-  size_t opensBefore = Count(AgentOutput(), "tva0 started receiver");
-  ASSERT_TRUE(MakeVeth());
+  size_t opensBefore = CountOf(AgentOutput(), "tva0 started receiver");
+  ASSERT_TRUE(lab->Relink());
 
   // The agent's frames reach the new far end.
   NamespaceThread peer(nsB, false);
@@ -224,9 +196,9 @@ TEST_P(AgentNetns, DeletedVethIsReopenedByALaterCycle) {
       },
       15s));
   ASSERT_TRUE(frame) << AgentOutput();
-  EXPECT_GT(Count(AgentOutput(), "tva0 started receiver"), opensBefore);
+  EXPECT_GT(CountOf(AgentOutput(), "tva0 started receiver"), opensBefore);
   ASSERT_TRUE(StopAgent(agent)) << AgentOutput();
-  EXPECT_EQ(Count(AgentOutput(), "Stopping LLDP Agent.\n"), 1u);
+  EXPECT_EQ(CountOf(AgentOutput(), "Stopping LLDP Agent.\n"), 1u);
 }
 
 // A bond or a VLAN parent changes its MAC address with the link up: the port
@@ -235,7 +207,7 @@ TEST_P(AgentNetns, NewAdapterAddressReachesFramesAndPipeWithinTwoCycles) {
   WriteIni("");
   pid_t agent = StartAgent();
   ASSERT_GT(agent, 0);
-  ASSERT_TRUE(Eventually([&] { return Count(AgentOutput(), "lldp sent") >= 1; }, 15s))
+  ASSERT_TRUE(Eventually([&] { return CountOf(AgentOutput(), "lldp sent") >= 1; }, 15s))
       << AgentOutput();
   // The port record as the pipe gives it (code 14): the MAC at offset 33.
   PipeConnection pipe;
@@ -257,7 +229,7 @@ TEST_P(AgentNetns, NewAdapterAddressReachesFramesAndPipeWithinTwoCycles) {
   ASSERT_TRUE(far && far->ok());
   const std::string newMac = "02:5e:10:aa:bb:cc";
   const Bytes newBytes = MacBytes(newMac);
-  size_t sentBefore = Count(AgentOutput(), "lldp sent");
+  size_t sentBefore = CountOf(AgentOutput(), "lldp sent");
   ASSERT_TRUE(lab->ShIn(nsA, "ip link set tva0 address " + newMac));
   ASSERT_EQ(lab->Capture(nsA, "cat /sys/class/net/tva0/operstate"), "up\n");
 
@@ -273,7 +245,7 @@ TEST_P(AgentNetns, NewAdapterAddressReachesFramesAndPipeWithinTwoCycles) {
           if (!f || !LldpTlv(*f, 3)) continue;
           frames.push_back(*f);
           if (Bytes(f->begin() + 6, f->begin() + 12) != newBytes) continue;
-          if (fresh++ == 0) cyclesToNew = Count(AgentOutput(), "lldp sent") - sentBefore;
+          if (fresh++ == 0) cyclesToNew = CountOf(AgentOutput(), "lldp sent") - sentBefore;
         }
         far.reset();
       },

@@ -31,13 +31,15 @@
 #include <vector>
 
 #include "common/text.h"
-#include "tests/support/netns_lab.h"
+#include "tests/support/peer_lab.h"
+#include "tests/support/temp_dir.h"
 
 namespace torvane {
 namespace {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
+using testing::ReadFileText;
 
 // The agent's cycle with txInterval 10 and the normal 10-second pass.
 constexpr auto kOurCycle = 10s;
@@ -46,27 +48,6 @@ const char kOurIf[] = "tvl0";
 const char kPeerIf[] = "tvl1";
 const char kOurAddress[] = "10.95.0.1";
 const char kPeerAddress[] = "10.95.0.2";
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-std::string Trimmed(std::string s) {
-  while (!s.empty() && (s.back() == '\n' || s.back() == ' ')) s.pop_back();
-  return s;
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  std::string line;
-  while (std::getline(in, line))
-    if (!line.empty()) lines.push_back(line);
-  return lines;
-}
 
 // Whether text has the shape: '9' stands for a digit, '~' for a sign, every other
 // character for itself.
@@ -92,17 +73,6 @@ std::string HexId(const std::string& mac) {
   for (char c : mac)
     if (c != ':') out += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return out;
-}
-
-// The host's first name label in upper case, at most 15 characters: the system
-// name our agent advertises with nameFormat 0.
-std::string OurSystemName() {
-  char host[256] = {};
-  gethostname(host, sizeof host - 1);
-  std::string name(host);
-  name = name.substr(0, name.find('.'));
-  for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return name.substr(0, 15);
 }
 
 // ---- lldpcli's key=value output ----
@@ -146,21 +116,6 @@ const KeyValues* Via(const std::vector<KeyValues>& neighbors, const std::string&
   for (const KeyValues& n : neighbors)
     if (First(n, "via").rfind(protocolPrefix, 0) == 0) return &n;
   return nullptr;
-}
-
-// The capabilities lldpcli lists ("chassis.<Name>.enabled=on|off") as the letters
-// of our log: O E B A R T C S for bits 0..7, upper case when enabled.
-std::string CapabilityLettersOf(const KeyValues& kv) {
-  static const std::pair<const char*, char> kNames[] = {
-      {"Other", 'O'},  {"Repeater", 'E'}, {"Bridge", 'B'}, {"Wlan", 'A'},
-      {"Router", 'R'}, {"Tel", 'T'},      {"Docsis", 'C'}, {"Station", 'S'}};
-  std::string out;
-  for (const auto& [name, letter] : kNames) {
-    std::string v = First(kv, std::string("chassis.") + name + ".enabled");
-    if (v == "on") out += letter;
-    if (v == "off") out += static_cast<char>(std::tolower(letter));
-  }
-  return out;
 }
 
 std::vector<std::string> EnabledCapabilities(const KeyValues& kv) {
@@ -314,62 +269,36 @@ Bytes HostileLldpFrame(const Bytes& src) {
 class LldpdNetns : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string why = NetnsLab::Unavailable();
+    std::string why = PeerLab::Unavailable({"lldpd", "lldpcli"});
     if (!why.empty()) GTEST_SKIP() << why;
-    if (std::system("command -v lldpd >/dev/null 2>&1 && command -v lldpcli >/dev/null 2>&1") != 0)
-      GTEST_SKIP() << "lldpd and lldpcli are needed";
-    binary = std::string(LLDP_BINARY_DIR) + "/agent/lldp";
-    lister = std::string(LLDP_BINARY_DIR) + "/nbrlist/nbrlist";
-    ASSERT_TRUE(std::filesystem::exists(binary)) << binary << " is not built";
-    ASSERT_TRUE(std::filesystem::exists(lister)) << lister << " is not built";
+    lister = PeerLab::Built("nbrlist/nbrlist");
+    ASSERT_EQ(PeerLab::Unbuilt({"agent/lldp", "nbrlist/nbrlist"}), "");
 
-    lab = std::make_unique<NetnsLab>();
-    nsOurs = lab->AddNamespace("o");
-    nsPeer = lab->AddNamespace("p");
-    ASSERT_FALSE(nsOurs.empty());
-    ASSERT_FALSE(nsPeer.empty());
-    ASSERT_TRUE(lab->AddVeth(nsOurs, kOurIf, std::string(kOurAddress) + "/24", nsPeer, kPeerIf,
-                             std::string(kPeerAddress) + "/24"));
-    dir = lab->TempDir();
-    ASSERT_FALSE(dir.empty());
-    // lldpd drops to its own user: it must reach its socket's folder.
-    std::filesystem::permissions(dir, std::filesystem::perms(0755));
-    std::filesystem::create_directory(dir + "/lldpd");
-    std::filesystem::permissions(dir + "/lldpd", std::filesystem::perms(0755));
-    std::ofstream(dir + "/lldpd/empty.conf");
-    socket = dir + "/lldpd/lldpd.socket";
-
-    // A copy of the agent with its own lldp.ini beside it.
-    std::filesystem::create_directory(dir + "/agent");
-    std::filesystem::create_directory(dir + "/registry");
-    std::filesystem::copy_file(binary, dir + "/agent/lldp");
-    std::ofstream(dir + "/agent/lldp.ini")
-        << "[lldp]\ntxInterval=10\nLog=1\nDirectory=" << dir << "/agent/\n";
-    ourMac =
-        Trimmed(lab->Capture(nsOurs, std::string("cat /sys/class/net/") + kOurIf + "/address"));
+    lab = std::make_unique<PeerLab>();
+    ASSERT_EQ(lab->Open({"o", "p", kOurIf, kPeerIf, kOurAddress, kPeerAddress}), "");
+    nsOurs = lab->ours;
+    nsPeer = lab->peer;
+    dir = lab->files.root;
+    // The event log goes beside the agent.
+    ASSERT_TRUE(lab->InstallAgent("[lldp]\ntxInterval=10\nLog=1\nDirectory=" + lab->files.AgentDir() + "/\n"));
+    ourMac = lab->MacOf(nsOurs, kOurIf);
     ASSERT_EQ(ourMac.size(), 17u);
   }
 
   void TearDown() override {
+    if (!lab) return;
     // Each side stopped as its user would, so that lldpd's privilege-separated
     // child ends with it; the lab kills whatever still runs and removes the rest.
-    if (lab && agent > 0) lab->Stop(agent, SIGINT, 10s);
-    if (lab && lldpd > 0) lab->Stop(lldpd, SIGTERM, 10s);
-    if (HasFailure() && lab) {
+    lab->StopAll();
+    if (HasFailure()) {
       std::printf("--- agent output (last run)\n%s\n--- lldpd output\n%s\n--- event log\n%s\n",
-                  AgentOutput().c_str(), ReadFile(dir + "/lldpd.out").c_str(), EventLog().c_str());
+                  AgentOutput().c_str(), lab->LastLogText("lldpd").c_str(), EventLog().c_str());
     }
     lab.reset();
   }
 
-  pid_t StartAgent() {
-    ++agentRuns;
-    return lab->Spawn(nsOurs, {dir + "/agent/lldp", "-debug"},
-                      {"TORVANE_REGISTRY=" + dir + "/registry", "TORVANE_PIPE=" + dir + "/pipe"},
-                      AgentOutputPath());
-  }
-  std::string AgentOutputPath() { return dir + "/agent" + std::to_string(agentRuns) + ".out"; }
-  std::string AgentOutput() { return ReadFile(AgentOutputPath()); }
+  pid_t StartAgent() { return lab->StartAgent(nsOurs, 0); }
+  std::string AgentOutput() { return lab->LastLogText("agent"); }
 
   // Stops the agent as Ctrl+C does; true when it ended by itself with exit code 0.
   bool StopAgent() {
@@ -378,9 +307,7 @@ class LldpdNetns : public ::testing::Test {
     return status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0;
   }
 
-  std::string Lldpcli(const std::string& command) {
-    return lab->Capture(nsPeer, "lldpcli -u " + socket + " -f keyvalue " + command);
-  }
+  std::string Lldpcli(const std::string& command) { return lab->Lldpcli(nsPeer, "lldpd", command); }
   // Hidden neighbours too: lldpd's default filter shows only one protocol per
   // port and hides our CDP entry while it also hears us by LLDP.
   std::vector<KeyValues> PeerNeighbors() {
@@ -419,30 +346,26 @@ class LldpdNetns : public ::testing::Test {
   std::string EventLog() {
     std::string all;
     std::error_code ec;
-    for (const auto& e : std::filesystem::directory_iterator(dir + "/agent", ec)) {
+    for (const auto& e : std::filesystem::directory_iterator(lab->files.AgentDir(), ec)) {
       std::string name = e.path().filename().string();
       if (name.rfind("lldp", 0) == 0 && name.size() > 4 && name.substr(name.size() - 4) == ".log")
-        all += ReadFile(e.path().string());
+        all += ReadFileText(e.path().string());
     }
     return all;
   }
 
-  std::unique_ptr<NetnsLab> lab;
-  std::string nsOurs, nsPeer, dir, binary, lister, socket, ourMac;
+  std::unique_ptr<PeerLab> lab;
+  std::string nsOurs, nsPeer, dir, lister, ourMac;
   pid_t agent = -1, lldpd = -1;
-  int agentRuns = 0;
 };
 
 TEST_F(LldpdNetns, LearnEachOtherAnswerCdpAndForgetOnStop) {
-  const std::string ourName = OurSystemName();
+  const std::string ourName = AgentSystemName();
 
   // lldpd: LLDP and CDP (CDPv1 sent even with no CDP peer heard), its own socket,
   // an empty configuration file so that nothing comes from /etc.
   const auto lldpdStart = Clock::now();
-  lldpd = lab->Spawn(
-      nsPeer,
-      {"lldpd", "-d", "-c", "-c", "-O", dir + "/lldpd/empty.conf", "-u", socket, "-I", kPeerIf}, {},
-      dir + "/lldpd.out");
+  lldpd = lab->StartLldpd(nsPeer, kPeerIf, "lldpd", {"-c", "-c"});
   ASSERT_GT(lldpd, 0);
   // Its start-up CDP frame is out once its interface counts one transmission.
   const std::string statsPrefix = std::string("lldp.") + kPeerIf + ".";
@@ -455,13 +378,13 @@ TEST_F(LldpdNetns, LearnEachOtherAnswerCdpAndForgetOnStop) {
       << Lldpcli("show statistics");
 
   // What lldpd advertises of itself.
-  const KeyValues peerSelf =
-      ParseKeyValues(Lldpcli("show interfaces"), std::string("lldp.") + kPeerIf + ".");
+  const std::string peerText = Lldpcli("show interfaces");
+  const KeyValues peerSelf = ParseKeyValues(peerText, std::string("lldp.") + kPeerIf + ".");
   const std::string peerMac = First(peerSelf, "port.mac");
   const std::string peerPortDescr = First(peerSelf, "port.descr");
   const std::string peerName = First(peerSelf, "chassis.name");
   const std::string peerDescr = First(peerSelf, "chassis.descr");
-  const std::string peerCaps = CapabilityLettersOf(peerSelf);
+  const std::string peerCaps = CapabilityLetters(peerText);
   ASSERT_EQ(peerMac.size(), 17u) << Lldpcli("show interfaces");
   ASSERT_EQ(First(peerSelf, "chassis.mac"), peerMac);
   ASSERT_FALSE(peerName.empty());
@@ -605,7 +528,7 @@ TEST_F(LldpdNetns, LearnEachOtherAnswerCdpAndForgetOnStop) {
   ASSERT_TRUE(Eventually([&] { return AgentOutput().find("lldp sent") != std::string::npos; }, 15s))
       << AgentOutput();
   const auto update = Clock::now();
-  ASSERT_TRUE(lab->ShIn(nsPeer, "lldpcli -u " + socket + " update"));
+  ASSERT_TRUE(lab->LldpcliDo(nsPeer, "lldpd", "update"));
   ASSERT_TRUE(Eventually([&] { return !OurNeighbors().empty(); }, 5s)) << OurRawNeighbors();
   std::printf("timing: the restarted agent listed lldpd %.2f s after lldpd was asked to send\n",
               Seconds(Clock::now() - update));
@@ -657,14 +580,12 @@ TEST_F(LldpdNetns, JsonListingParsesAndHoldsTheTableFormsValues) {
   ASSERT_GT(agent, 0);
   ASSERT_TRUE(Eventually([&] { return AgentOutput().find("lldp sent") != std::string::npos; }, 15s))
       << AgentOutput();
-  lldpd = lab->Spawn(nsPeer, {"lldpd", "-d", "-O", dir + "/lldpd/empty.conf", "-u", socket, "-I", kPeerIf},
-                     {}, dir + "/lldpd.out");
+  lldpd = lab->StartLldpd(nsPeer, kPeerIf, "lldpd");
   ASSERT_GT(lldpd, 0);
-  ASSERT_TRUE(LldpdResumed(dir + "/lldpd.out"));
   // lldpd sends its first LLDP frame at once when asked to, once it runs.
   const auto deadline = Clock::now() + 20s;
   while (Clock::now() < deadline && TableRows().empty()) {
-    lab->ShIn(nsPeer, "lldpcli -u " + socket + " update >/dev/null 2>&1");
+    lab->LldpcliDo(nsPeer, "lldpd", "update");
     Eventually([&] { return !TableRows().empty(); }, 1s);
   }
   ASSERT_EQ(TableRows().size(), 1u) << "our agent did not list lldpd\n" << OurRawNeighbors();
@@ -690,7 +611,7 @@ TEST_F(LldpdNetns, JsonListingParsesAndHoldsTheTableFormsValues) {
   std::ofstream(dir + "/objects.py") << kPythonObjects;
   std::ofstream(dir + "/objects.jq") << kJqObjects;
   EXPECT_TRUE(lab->ShIn(nsOurs, "/usr/bin/python3 -m json.tool " + dir + "/all.json >/dev/null"))
-      << ReadFile(dir + "/all.json");
+      << ReadFileText(dir + "/all.json");
   EXPECT_TRUE(lab->ShIn(nsOurs, "/usr/bin/python3 -m json.tool " + dir + "/some.json >/dev/null"));
   const std::string pythonAll = lab->Capture(nsOurs, "/usr/bin/python3 " + dir + "/objects.py " + dir + "/all.json");
   const std::vector<JsonObject> all = ParseObjectLines(pythonAll);
@@ -703,8 +624,8 @@ TEST_F(LldpdNetns, JsonListingParsesAndHoldsTheTableFormsValues) {
   } else {
     std::printf("jq is not installed: only python3 read the document\n");
   }
-  ASSERT_EQ(all.size(), 2u) << ReadFile(dir + "/all.json");
-  ASSERT_EQ(some.size(), 2u) << ReadFile(dir + "/some.json");
+  ASSERT_EQ(all.size(), 2u) << ReadFileText(dir + "/all.json");
+  ASSERT_EQ(some.size(), 2u) << ReadFileText(dir + "/some.json");
 
   // Every cell of the table, as the JSON form writes texts; empty cells are null.
   for (size_t n = 0; n < 2; ++n) {

@@ -7,24 +7,11 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <thread>
 
 namespace torvane::testing {
-
-ScratchDir::ScratchDir() {
-  char templ[] = "/tmp/torvane-test-XXXXXX";
-  if (mkdtemp(templ)) path_ = templ;
-  if (!path_.empty()) chmod(path_.c_str(), 0755);
-}
-
-ScratchDir::~ScratchDir() {
-  if (path_.empty()) return;
-  std::error_code ec;
-  std::filesystem::remove_all(path_, ec);
-}
 
 EnvOverride::EnvOverride(std::string name, std::optional<std::string> value) : name_(std::move(name)) {
   if (const char* v = std::getenv(name_.c_str())) old_ = v;

@@ -9,21 +9,15 @@
 #include <optional>
 #include <string>
 
+#include "tests/support/temp_dir.h"
+
 namespace torvane::testing {
 
-// A fresh folder under /tmp, removed with everything in it at the end. Mode 0755,
-// so that another user may reach a socket inside it.
-class ScratchDir {
+// A fresh folder that another user may reach a socket inside, removed with
+// everything in it at the end.
+class ScratchDir : public TempDir {
  public:
-  ScratchDir();
-  ~ScratchDir();
-  ScratchDir(const ScratchDir&) = delete;
-  ScratchDir& operator=(const ScratchDir&) = delete;
-  const std::string& path() const { return path_; }
-  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
+  ScratchDir() : TempDir(Reach::kOtherUsers) {}
 };
 
 // Sets (or, with nullopt, unsets) one environment variable for the scope.

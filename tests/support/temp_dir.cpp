@@ -1,6 +1,7 @@
 #include "tests/support/temp_dir.h"
 
 #include <stdlib.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -10,11 +11,12 @@
 
 namespace torvane::testing {
 
-TempDir::TempDir() {
-  const char* base = std::getenv("TMPDIR");
+TempDir::TempDir(Reach reach) {
+  const char* base = reach == Reach::kOwner ? std::getenv("TMPDIR") : nullptr;
   std::string tmpl = std::string(base && *base ? base : "/tmp") + "/torvane-test.XXXXXX";
   if (!::mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
   path_ = tmpl;
+  if (reach == Reach::kOtherUsers && ::chmod(path_.c_str(), 0755) != 0) throw std::runtime_error("chmod failed");
 }
 
 TempDir::~TempDir() {

@@ -8,7 +8,13 @@ namespace torvane::testing {
 
 class TempDir {
  public:
-  TempDir();
+  enum class Reach {
+    kOwner,
+    // Mode 0755 and under /tmp whatever TMPDIR says (a private TMPDIR may lie in
+    // a folder that others cannot enter): another user reaches a socket inside.
+    kOtherUsers,
+  };
+  explicit TempDir(Reach reach = Reach::kOwner);
   ~TempDir();
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;

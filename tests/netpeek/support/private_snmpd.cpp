@@ -14,11 +14,8 @@
 #include <cctype>
 #include <chrono>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <sstream>
-#include <stdexcept>
 #include <thread>
 
 #include "netpeek/ber_codec.h"
@@ -52,23 +49,6 @@ uint16_t FreeUdpPort() {
 
 }  // namespace
 
-ScratchDir::ScratchDir() {
-  const char* base = std::getenv("TMPDIR");
-  std::string tmpl = std::string(base && *base ? base : "/tmp") + "/netpeek-test.XXXXXX";
-  if (!::mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
-  path_ = tmpl;
-}
-
-ScratchDir::~ScratchDir() {
-  std::error_code ec;
-  std::filesystem::remove_all(path_, ec);
-}
-
-std::string read_file(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
 std::vector<std::string> split(const std::string& text, char separator) {
   std::vector<std::string> out;
   std::string piece;
@@ -76,11 +56,6 @@ std::vector<std::string> split(const std::string& text, char separator) {
   while (std::getline(in, piece, separator)) out.push_back(piece);
   if (!text.empty() && text.back() == separator) out.push_back("");
   return out;
-}
-
-void write_file(const std::string& path, const std::string& text) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << text;
 }
 
 std::string find_program(const std::string& name) {
@@ -153,6 +128,16 @@ std::string hex_to_bytes(const std::string& normalised_hex) {
   std::istringstream in(normalised_hex);
   std::string byte, out;
   while (in >> byte) out += static_cast<char>(std::stoul(byte, nullptr, 16));
+  return out;
+}
+
+std::string bytes_to_hex(const std::string& bytes) {
+  static const char* digits = "0123456789abcdef";
+  std::string out;
+  for (unsigned char c : bytes) {
+    out += digits[c >> 4];
+    out += digits[c & 15];
+  }
   return out;
 }
 

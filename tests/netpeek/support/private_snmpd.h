@@ -11,26 +11,18 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/temp_dir.h"
+
 namespace torvane::netpeek::testing {
 
-// A scratch folder removed with everything in it.
-class ScratchDir {
- public:
-  ScratchDir();
-  ~ScratchDir();
-  ScratchDir(const ScratchDir&) = delete;
-  ScratchDir& operator=(const ScratchDir&) = delete;
-  const std::string& path() const { return path_; }
-  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
-
-std::string read_file(const std::string& path);
+// A scratch folder removed with everything in it, and whole files: the suite's.
+using ScratchDir = torvane::testing::TempDir;
+inline std::string read_file(const std::string& path) { return torvane::testing::ReadFileText(path); }
+inline void write_file(const std::string& path, const std::string& text) {
+  torvane::testing::WriteFileText(path, text);
+}
 // The pieces of text between separators ("a\t" gives "a" and "").
 std::vector<std::string> split(const std::string& text, char separator);
-void write_file(const std::string& path, const std::string& text);
 // The full path of a program on PATH (or in /usr/sbin, /sbin), "" when missing.
 std::string find_program(const std::string& name);
 
@@ -62,6 +54,8 @@ std::vector<NetSnmpObject> parse_net_snmp(const std::string& output);
 std::string normal_hex(const std::string& text);
 // "6c 6f" as the bytes "lo".
 std::string hex_to_bytes(const std::string& normalised_hex);
+// The bytes "lo" as "6c6f", as the view writes an octet string it cannot print.
+std::string bytes_to_hex(const std::string& bytes);
 
 class PrivateSnmpd {
  public:
