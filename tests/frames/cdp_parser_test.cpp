@@ -13,6 +13,7 @@
 #include "common/text.h"
 #include "tests/support/frames/frame_makers.h"
 #include "tests/support/frames/port_fixture.h"
+#include "tests/support/frames/parse_rig.h"
 #include "tests/support/frames/settings_fixture.h"
 
 namespace torvane {
@@ -25,34 +26,11 @@ using nbrtest::CdpIpv4Record;
 
 constexpr uint32_t kNow = 1700000000;
 
-std::string Id(const IdField& id) {
-  return std::string(reinterpret_cast<const char*>(id.bytes), id.length);
-}
-
-class CdpParserTest : public ::testing::Test {
+class CdpParserTest : public ::testing::Test, protected ParseRig {
  protected:
-  CdpParserTest() {
-    port.number = 1;
-    port.ifIndex = 2;
-    std::memcpy(port.interfaceName, "eth0", 5);
-    settings = DefaultSettingsForTest();
-    AddAddress(addresses, 2, MakeIpv4(192, 168, 1, 10));
-    AddAddress(addresses, 2, MakeIpv4(10, 77, 0, 5));
-    context.settings = &settings;
-    context.addresses = &addresses;
-  }
   ParseResult Parse(const Bytes& frame, Neighbor& record, uint32_t now = kNow) {
-    auto exact = std::make_unique<uint8_t[]>(frame.size());
-    std::memcpy(exact.get(), frame.data(), frame.size());
-    notes = ParseNotes{};
-    return ParseCdpFrame(port, record, exact.get(), frame.size(), now, context, &notes);
+    return ParseWith(ParseCdpFrame, frame, record, now);
   }
-
-  ReceivingPort port;
-  AgentSettings settings;
-  AddressTable addresses;
-  ParseContext context;
-  ParseNotes notes;  // of the last Parse
 };
 
 TEST_F(CdpParserTest, LldpdFrameFillsEveryField) {
@@ -81,9 +59,9 @@ TEST_F(CdpParserTest, LldpdFrameFillsEveryField) {
   EXPECT_EQ(r.discovered, kNow);
   EXPECT_EQ(FieldText(r.systemName), "fixture-peer");
   EXPECT_EQ(r.chassisIdSubtype, 6u);
-  EXPECT_EQ(Id(r.chassisId), "fixture-peer");
+  EXPECT_EQ(IdText(r.chassisId), "fixture-peer");
   EXPECT_EQ(r.portIdSubtype, 3u);
-  EXPECT_EQ(Id(r.portId), mac);
+  EXPECT_EQ(IdText(r.portId), mac);
   EXPECT_EQ(FieldText(r.portDescription), "veth0");
   EXPECT_EQ(r.capSupported, 0x80u);
   EXPECT_EQ(r.capEnabled, 0x80u);
@@ -190,7 +168,7 @@ TEST_F(CdpParserTest, DeviceIdIsCutTo63InNameAndChassisId) {
   Neighbor r{};
   ASSERT_EQ(Parse(CdpFrame().Tlv(1, id).Seal(), r), kParseStored);
   EXPECT_EQ(FieldText(r.systemName), id.substr(0, 63));
-  EXPECT_EQ(Id(r.chassisId), id.substr(0, 63));
+  EXPECT_EQ(IdText(r.chassisId), id.substr(0, 63));
   EXPECT_EQ(r.chassisIdSubtype, 6u);
 }
 

@@ -12,6 +12,7 @@
 #include "common/text.h"
 #include "tests/support/frames/frame_makers.h"
 #include "tests/support/frames/port_fixture.h"
+#include "tests/support/frames/parse_rig.h"
 #include "tests/support/frames/settings_fixture.h"
 
 namespace torvane {
@@ -22,37 +23,14 @@ using nbrtest::LldpFrame;
 
 constexpr uint32_t kNow = 1700000000;
 
-std::string Id(const IdField& id) {
-  return std::string(reinterpret_cast<const char*>(id.bytes), id.length);
-}
-
-class LldpParserTest : public ::testing::Test {
+class LldpParserTest : public ::testing::Test, protected ParseRig {
  protected:
   LldpParserTest() {
-    port.number = 1;
-    port.ifIndex = 2;
-    std::memcpy(port.interfaceName, "eth0", 5);
-    settings = DefaultSettingsForTest();
-    AddAddress(addresses, 2, MakeIpv4(192, 168, 1, 10));
-    AddAddress(addresses, 2, MakeIpv4(10, 77, 0, 5));
     AddAddress(addresses, 3, MakeIpv4(172, 16, 0, 1));
-    context.settings = &settings;
-    context.addresses = &addresses;
   }
-  // The frame is handed over in a buffer of exactly its size, so that a read
-  // past it is caught under the address sanitizer.
   ParseResult Parse(const Bytes& frame, Neighbor& record, uint32_t now = kNow) {
-    auto exact = std::make_unique<uint8_t[]>(frame.size());
-    std::memcpy(exact.get(), frame.data(), frame.size());
-    notes = ParseNotes{};
-    return ParseLldpFrame(port, record, exact.get(), frame.size(), now, context, &notes);
+    return ParseWith(ParseLldpFrame, frame, record, now);
   }
-
-  ReceivingPort port;
-  AgentSettings settings;
-  AddressTable addresses;
-  ParseContext context;
-  ParseNotes notes;  // of the last Parse
 };
 
 std::string FormatIpv4Text(const uint8_t a[4]) {
@@ -90,9 +68,9 @@ TEST_F(LldpParserTest, LldpdMedEndpointFrameFillsEveryField) {
   EXPECT_EQ(FieldText(r.interfaceName), "eth0");
   EXPECT_EQ(std::string(reinterpret_cast<char*>(r.sourceMac), 6), mac);
   EXPECT_EQ(r.chassisIdSubtype, 4u);
-  EXPECT_EQ(Id(r.chassisId), mac);
+  EXPECT_EQ(IdText(r.chassisId), mac);
   EXPECT_EQ(r.portIdSubtype, 3u);
-  EXPECT_EQ(Id(r.portId), mac);
+  EXPECT_EQ(IdText(r.portId), mac);
   EXPECT_EQ(r.ttl, 20u);
   EXPECT_EQ(r.lastUpdate, kNow);
   EXPECT_EQ(r.discovered, kNow);
@@ -154,9 +132,9 @@ TEST_F(LldpParserTest, ReadsWhatOurOwnBuilderSends) {
   Neighbor r{};
   ASSERT_EQ(Parse(Bytes(buffer, buffer + n), r), kParseStored);
   EXPECT_EQ(r.chassisIdSubtype, 7u);
-  EXPECT_EQ(Id(r.chassisId), "Wq3Kvxqz");
+  EXPECT_EQ(IdText(r.chassisId), "Wq3Kvxqz");
   EXPECT_EQ(r.portIdSubtype, 3u);
-  EXPECT_EQ(Id(r.portId), std::string("\x00\x11\x22\x33\x44\x55", 6));
+  EXPECT_EQ(IdText(r.portId), std::string("\x00\x11\x22\x33\x44\x55", 6));
   EXPECT_EQ(r.ttl, 120u);
   EXPECT_EQ(FieldText(r.systemName), "host1");
   EXPECT_EQ(FieldText(r.portDescription), "Intel PRO/1000");
@@ -189,14 +167,14 @@ TEST_F(LldpParserTest, RefusesChassisIdAfterTtl) {
   EXPECT_EQ(Parse(LldpFrame().Mandatory().Chassis(7, "again").End().bytes(), r), kParseMalformed);
   // What the TLVs before it wrote stays written.
   EXPECT_EQ(r.ttl, 120u);
-  EXPECT_EQ(Id(r.chassisId), "chassis-1");
+  EXPECT_EQ(IdText(r.chassisId), "chassis-1");
 }
 
 TEST_F(LldpParserTest, AcceptsDescriptionFirstButTtlClearsIt) {
   Neighbor r{};
   EXPECT_EQ(Parse(LldpFrame().Tlv(4, "early").Mandatory().End().bytes(), r), kParseStored);
   EXPECT_EQ(FieldText(r.portDescription), "");
-  EXPECT_EQ(Id(r.portId), "ge-0/0/1");
+  EXPECT_EQ(IdText(r.portId), "ge-0/0/1");
   EXPECT_EQ(r.portIdSubtype, 5u);
   EXPECT_EQ(r.chassisIdSubtype, 7u);
 }
@@ -215,8 +193,8 @@ TEST_F(LldpParserTest, RefusedFrameKeepsAKnownNeighboursIdentityAndTtl) {
   EXPECT_EQ(Parse(LldpFrame().Chassis(7, "new").PortId(5, "p2").PortId(5, "p3").End().bytes(), r,
                   kNow + 10),
             kParseMalformed);
-  EXPECT_EQ(Id(r.chassisId), "old");
-  EXPECT_EQ(Id(r.portId), "p1");
+  EXPECT_EQ(IdText(r.chassisId), "old");
+  EXPECT_EQ(IdText(r.portId), "p1");
   EXPECT_EQ(r.ttl, 120u);
   EXPECT_EQ(r.lastUpdate, kNow);
 }
@@ -231,11 +209,11 @@ TEST_F(LldpParserTest, ChassisIdLongerThan68BytesIsCutTo67) {
   ASSERT_EQ(Parse(LldpFrame().Chassis(7, longId).PortId(5, "p").Ttl(60).End().bytes(), r),
             kParseStored);
   EXPECT_EQ(r.chassisId.length, 67u);
-  EXPECT_EQ(Id(r.chassisId), longId.substr(0, 67));
+  EXPECT_EQ(IdText(r.chassisId), longId.substr(0, 67));
   // Exactly 68 value bytes fit whole.
   ASSERT_EQ(Parse(LldpFrame().Chassis(7, longId.substr(0, 67)).PortId(5, "p").Ttl(60).End().bytes(), r),
             kParseStored);
-  EXPECT_EQ(Id(r.chassisId), longId.substr(0, 67));
+  EXPECT_EQ(IdText(r.chassisId), longId.substr(0, 67));
 }
 
 TEST_F(LldpParserTest, EmptyChassisIdGivesSubtypeAndLengthZero) {
